@@ -1,0 +1,29 @@
+#pragma once
+
+// The diagnostic logs in the per-user folder: the bridge log ("bridge.log",
+// scrubbed, capped per run, rotated at start), the transport log ("tls.log"),
+// and the crash report ("crash.txt"). Logging never fails towards the caller
+// and never blocks it on anything but one file append.
+
+#include <string>
+#include <string_view>
+
+namespace tillbay::log {
+
+// One bridge log line: time, tag, the scrubbed message cut to 300 bytes.
+void bridge(std::string_view tag, std::string_view message);
+
+// One transport log line, printf-style, cut to 599 bytes.
+void transport(char const* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The scrubbing rules applied to every bridge log message.
+std::string scrub(std::string_view message);
+
+// Installs the fatal-signal handler that writes "crash.txt" and then lets the
+// process die the way it would have without it.
+void install_crash_report();
+
+// What the crash report tells about the bridge queue: set by the bridge.
+void set_crash_queue_probe(unsigned (*queued)(), int (*draining)());
+
+} // namespace tillbay::log

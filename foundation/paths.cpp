@@ -1,0 +1,89 @@
+#include "foundation/paths.h"
+
+#include "os/fs.h"
+
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+#include <unistd.h>
+
+namespace tillbay::paths {
+
+namespace {
+std::mutex g_override_lock;
+std::string g_exe_dir_override;
+
+std::string with_slash(std::string dir)
+{
+    if (!dir.empty() && dir.back() != '/')
+        dir.push_back('/');
+    return dir;
+}
+}
+
+void set_exe_dir_for_testing(std::string dir)
+{
+    std::lock_guard lock(g_override_lock);
+    g_exe_dir_override = with_slash(std::move(dir));
+}
+
+std::string exe_dir()
+{
+    {
+        std::lock_guard lock(g_override_lock);
+        if (!g_exe_dir_override.empty())
+            return g_exe_dir_override;
+    }
+    char buffer[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+    // The settings path must stay below 260 bytes, as the program has always required.
+    if (n <= 0 || n >= 260)
+        return {};
+    std::string path(buffer, static_cast<size_t>(n));
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {};
+    return path.substr(0, slash + 1);
+}
+
+std::string settings_path()
+{
+    auto dir = exe_dir();
+    return dir.empty() ? std::string {} : dir + "tillbay.ini";
+}
+
+static std::string app_data_dir()
+{
+    for (char const* name : { "LOCALAPPDATA", "XDG_DATA_HOME" }) {
+        char const* value = std::getenv(name);
+        if (value && *value)
+            return value;
+    }
+    char const* home = std::getenv("HOME");
+    if (home && *home)
+        return std::string(home) + "/.local/share";
+    return {};
+}
+
+std::string user_dir()
+{
+    auto base = app_data_dir();
+    if (base.empty())
+        return {};
+    auto dir = with_slash(base) + "TillBay";
+    // Failure is ignored here: the file operation that follows reports it.
+    (void)os::make_dir(with_slash(base));
+    (void)os::make_dir(dir);
+    return dir + "/";
+}
+
+std::string user_file(std::string_view name, std::string_view fallback_name)
+{
+    auto dir = user_dir();
+    if (!dir.empty())
+        return dir + std::string(name);
+    auto exe = exe_dir();
+    return exe.empty() ? std::string {} : exe + std::string(fallback_name);
+}
+
+} // namespace tillbay::paths

@@ -1,0 +1,68 @@
+#pragma once
+
+// Hashes, the owner-message cipher and random bytes. Portable code uses these
+// and never an OpenSSL type.
+
+#include "foundation/result.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tillbay::os {
+
+using Sha256 = std::array<uint8_t, 32>;
+
+Sha256 sha256(std::span<uint8_t const> data);
+Sha256 sha256(std::string_view data);
+// Lower-case hexadecimal, 64 digits.
+std::string to_hex(Sha256 const& digest);
+std::string sha256_hex(std::string_view data);
+// Streams the file in blocks; fails when it cannot be opened or read.
+Result<Sha256> sha256_file(std::string const& path);
+
+// AES-256-CBC with PKCS#7 padding. The key must be 32 bytes and the IV 16.
+Result<std::string> aes256cbc_encrypt(std::string_view plain, std::string_view key, std::string_view iv);
+Result<std::string> aes256cbc_decrypt(std::string_view cipher, std::string_view key, std::string_view iv);
+
+// Cryptographically strong random bytes; false only when the system source fails.
+bool random_bytes(std::span<uint8_t> out);
+
+// Overwrites a secret before its memory goes back to the allocator.
+void wipe(void* data, size_t size);
+void wipe(std::string& secret);
+
+// A string that wipes itself when it goes: tokens, keys, passwords, owner command texts.
+class SecretString {
+public:
+    SecretString() = default;
+    explicit SecretString(std::string value)
+        : m_value(std::move(value))
+    {
+    }
+    SecretString(SecretString const& other)
+        : m_value(other.m_value)
+    {
+    }
+    SecretString& operator=(SecretString const& other)
+    {
+        if (this != &other) {
+            wipe(m_value);
+            m_value = other.m_value;
+        }
+        return *this;
+    }
+    ~SecretString() { wipe(m_value); }
+
+    std::string const& str() const { return m_value; }
+    std::string& str() { return m_value; }
+    bool empty() const { return m_value.empty(); }
+    void clear() { wipe(m_value); m_value.clear(); }
+
+private:
+    std::string m_value;
+};
+
+} // namespace tillbay::os
