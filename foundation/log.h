@@ -23,7 +23,13 @@ std::string scrub(std::string_view message);
 // process die the way it would have without it.
 void install_crash_report();
 
-// What the crash report tells about the bridge queue: set by the bridge.
+// What the crash report tells about the bridge queue: set by the bridge. Both
+// functions run inside the fatal-signal handler, so they must be
+// async-signal-safe (read an atomic, nothing more). Null unsets a probe.
 void set_crash_queue_probe(unsigned (*queued)(), int (*draining)());
+
+// Tests only: forgets this run's counters and first-line flags, so that the
+// next line behaves like the first line of a new run.
+void reset_for_testing();
 
 } // namespace tillbay::log
