@@ -1,0 +1,3 @@
+# TCP sockets: connect with a time-out, sends with deadlines, listeners.
+add_library(tb_os_net STATIC ${CMAKE_CURRENT_LIST_DIR}/net_posix.cpp)
+target_link_libraries(tb_os_net PUBLIC Threads::Threads)
