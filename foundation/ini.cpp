@@ -1,0 +1,299 @@
+#include "foundation/ini.h"
+
+#include "os/crypto.h"
+#include "os/fs.h"
+
+#include <climits>
+#include <vector>
+
+namespace tillbay::ini {
+
+namespace {
+
+constexpr std::string_view k_bom = "\xEF\xBB\xBF";
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string_view trim(std::string_view text)
+{
+    while (!text.empty() && is_blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equals_ignoring_case(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+bool has_line_breaking_byte(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+enum class LineKind { Blank, Header, Entry, Other };
+
+// One line of the file as the profile rules see it. `end` stops before the
+// line's LF (and before a CR right in front of it); `next` is where the
+// following line begins.
+struct Line {
+    size_t begin = 0;
+    size_t end = 0;
+    size_t next = 0;
+    LineKind kind = LineKind::Blank;
+    std::string_view name;  // section name of a header, key of an entry
+    std::string_view value; // raw value of an entry (trimmed, quotes kept)
+};
+
+std::vector<Line> split_lines(std::string_view content)
+{
+    std::vector<Line> lines;
+    size_t pos = content.starts_with(k_bom) ? k_bom.size() : 0;
+    while (pos < content.size()) {
+        Line line;
+        line.begin = pos;
+        size_t lf = content.find('\n', pos);
+        if (lf == std::string_view::npos) {
+            line.end = content.size();
+            line.next = content.size();
+        } else {
+            line.end = (lf > pos && content[lf - 1] == '\r') ? lf - 1 : lf;
+            line.next = lf + 1;
+        }
+        auto text = trim(content.substr(line.begin, line.end - line.begin));
+        if (text.empty()) {
+            line.kind = LineKind::Blank;
+        } else if (text.front() == '[' && text.find(']') != std::string_view::npos) {
+            line.kind = LineKind::Header;
+            line.name = trim(text.substr(1, text.rfind(']') - 1));
+        } else if (auto eq = text.find('='); eq != std::string_view::npos) {
+            line.kind = LineKind::Entry;
+            line.name = trim(text.substr(0, eq));
+            line.value = trim(text.substr(eq + 1));
+        } else {
+            line.kind = LineKind::Other;
+            line.name = text;
+        }
+        lines.push_back(line);
+        pos = line.next;
+    }
+    return lines;
+}
+
+std::string_view strip_quotes(std::string_view value)
+{
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+// What a lookup or an edit needs to know about one section and key.
+struct Scan {
+    std::vector<Line> lines;
+    std::vector<size_t> entries;                 // lines of the key in matching sections, in file order
+    std::optional<size_t> first_section;         // header line of the first matching section
+    std::optional<size_t> first_section_last;    // last non-blank line of that section (the header at least)
+};
+
+Scan scan(std::string_view content, std::string_view section, std::string_view key)
+{
+    Scan result;
+    result.lines = split_lines(content);
+    bool in_section = false;
+    bool in_first_section = false;
+    for (size_t i = 0; i < result.lines.size(); ++i) {
+        auto const& line = result.lines[i];
+        if (line.kind == LineKind::Header) {
+            in_section = equals_ignoring_case(line.name, section);
+            in_first_section = in_section && !result.first_section;
+            if (in_first_section) {
+                result.first_section = i;
+                result.first_section_last = i;
+            }
+            continue;
+        }
+        if (!in_section)
+            continue;
+        if (in_first_section && line.kind != LineKind::Blank)
+            result.first_section_last = i;
+        if (line.kind == LineKind::Entry && equals_ignoring_case(line.name, key))
+            result.entries.push_back(i);
+    }
+    return result;
+}
+
+// The line break to put after a line that ends the file without one: a
+// trailing CR needs only its LF.
+std::string_view missing_line_end(std::string_view content)
+{
+    if (content.empty() || content.back() == '\n')
+        return {};
+    return content.back() == '\r' ? "\n" : "\r\n";
+}
+
+} // namespace
+
+bool is_valid_section(std::string_view section)
+{
+    return !section.empty() && !has_line_breaking_byte(section) && section.find(']') == std::string_view::npos
+        && trim(section) == section;
+}
+
+bool is_valid_key(std::string_view key)
+{
+    return !key.empty() && !has_line_breaking_byte(key) && key.find('=') == std::string_view::npos
+        && key.front() != '[' && trim(key) == key;
+}
+
+bool is_valid_value(std::string_view value) { return !has_line_breaking_byte(value); }
+
+std::optional<std::string_view> find_value(std::string_view content, std::string_view section, std::string_view key)
+{
+    auto result = scan(content, section, key);
+    if (result.entries.empty())
+        return std::nullopt;
+    return strip_quotes(result.lines[result.entries.front()].value);
+}
+
+std::string with_value(std::string_view content, std::string_view section, std::string_view key,
+    std::optional<std::string_view> value)
+{
+    auto found = scan(content, section, key);
+    std::string out;
+    out.reserve(content.size() + key.size() + section.size() + (value ? value->size() : 0) + 16);
+
+    if (!value) {
+        // Every occurrence goes, so that no later duplicate shows through.
+        size_t pos = 0;
+        for (size_t index : found.entries) {
+            auto const& line = found.lines[index];
+            out.append(content.substr(pos, line.begin - pos));
+            pos = line.next;
+        }
+        out.append(content.substr(pos));
+        return out;
+    }
+
+    if (!found.entries.empty()) {
+        // The key keeps its spelling in the file; blanks around "=" go.
+        auto const& line = found.lines[found.entries.front()];
+        out.append(content.substr(0, line.begin));
+        out.append(line.name);
+        out.push_back('=');
+        out.append(*value);
+        out.append(content.substr(line.end));
+        return out;
+    }
+
+    if (found.first_section_last) {
+        auto const& last = found.lines[*found.first_section_last];
+        out.append(content.substr(0, last.next));
+        if (last.next == content.size())
+            out.append(missing_line_end(content));
+        out.append(key);
+        out.push_back('=');
+        out.append(*value);
+        out.append("\r\n");
+        out.append(content.substr(last.next));
+        return out;
+    }
+
+    out.append(content);
+    out.append(missing_line_end(content));
+    if (!content.empty() && content != k_bom)
+        out.append("\r\n");
+    out.push_back('[');
+    out.append(section);
+    out.append("]\r\n");
+    out.append(key);
+    out.push_back('=');
+    out.append(*value);
+    out.append("\r\n");
+    return out;
+}
+
+int parse_int(std::string_view text, int default_value)
+{
+    text = trim(text);
+    if (text.empty())
+        return default_value;
+    bool negative = false;
+    size_t i = 0;
+    if (text[0] == '+' || text[0] == '-') {
+        negative = text[0] == '-';
+        ++i;
+    }
+    long long magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > static_cast<long long>(INT_MAX) + 1)
+            magnitude = static_cast<long long>(INT_MAX) + 1;
+    }
+    long long signed_value = negative ? -magnitude : magnitude;
+    if (signed_value > INT_MAX)
+        return INT_MAX;
+    if (signed_value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(signed_value);
+}
+
+std::optional<std::string> get_string(std::string const& path, std::string_view section, std::string_view key)
+{
+    if (path.empty())
+        return std::nullopt;
+    auto content = os::read_file(path, k_max_file_bytes);
+    if (!content.ok())
+        return std::nullopt;
+    std::optional<std::string> result;
+    if (auto value = find_value(content.value(), section, key))
+        result = std::string(*value);
+    // The file holds the sign-in key and the staff lock's hash.
+    os::wipe(content.value());
+    return result;
+}
+
+int get_int(std::string const& path, std::string_view section, std::string_view key, int default_value)
+{
+    auto text = get_string(path, section, key);
+    return text ? parse_int(*text, default_value) : default_value;
+}
+
+bool set_string(std::string const& path, std::string_view section, std::string_view key,
+    std::optional<std::string_view> value)
+{
+    if (path.empty() || !is_valid_section(section) || !is_valid_key(key) || (value && !is_valid_value(*value)))
+        return false;
+    std::lock_guard lock(write_lock());
+    std::string content;
+    if (os::file_exists(path)) {
+        auto read = os::read_file(path, k_max_file_bytes);
+        if (!read.ok())
+            return false;
+        content = read.release_value();
+    } else if (!value) {
+        return true;
+    }
+    auto updated = with_value(content, section, key, value);
+    bool ok = updated == content || os::write_file_atomic(path, updated).ok();
+    os::wipe(content);
+    os::wipe(updated);
+    return ok;
+}
+
+std::mutex& write_lock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+} // namespace tillbay::ini
