@@ -1,0 +1,68 @@
+#pragma once
+
+// The web client: plain GET requests to the platform's web host, into memory
+// or into a file. The version manifest, the program file, the UI bundle files,
+// the service status and the page API relay all go through it. Every failure
+// carries the Korean text the user sees, so callers can show it as it is.
+
+#include "foundation/result.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tillbay::os::http {
+
+enum class Security {
+    Plain,
+    Secure,
+};
+
+// Where a request goes. Built from a host text that may carry a scheme
+// ("https://" or "http://", dropped), an explicit port after a colon (used when
+// it is 1..65535) and a path (cut off at the first "/").
+struct Endpoint {
+    std::string host;
+    uint16_t port = 0;
+    Security security = Security::Secure;
+};
+Endpoint endpoint_from_host_text(std::string_view host_text, Security security);
+
+// The host part of a web host text: after any scheme, before the first "/" and
+// before a port. "https://10.0.0.2:8443/x" gives "10.0.0.2".
+std::string host_part(std::string_view host_text);
+
+// True for the hosts that may be reached over plain HTTP: "localhost" and the
+// loopback and private IPv4 ranges (127/8, 10/8, 192.168/16, 172.16/12). Only a
+// complete dotted address counts, so a public name such as "10.1.example.com"
+// never passes for a private address.
+bool is_private_host(std::string_view host);
+
+// The named size limits of a response held in memory.
+inline constexpr size_t default_memory_limit = 16 * 1024 * 1024;
+
+// GETs path from the endpoint into memory. Fails with the downloader's Korean
+// texts; a response larger than max_bytes fails as an unreadable answer.
+Result<std::string> get(Endpoint const& endpoint, std::string_view path, size_t max_bytes = default_memory_limit);
+
+// GETs path into a file, created or truncated for writing (mode for a new
+// file), never through a symbolic link, and flushed to disk before success.
+// On failure the caller deletes the partial file.
+Status get_to_file(Endpoint const& endpoint, std::string_view path, std::string const& file, unsigned mode = 0644);
+
+// Whether the HTTP client can be limited to TLS 1.2 alone.
+bool tls12_available();
+
+// The texts of the downloader's failures, shared with callers that test for them.
+namespace text {
+inline constexpr char const* init_failed = "http 초기화 실패";
+inline constexpr char const* no_tls12 = "이 PC 는 TLS 1.2 를 쓸 수 없습니다 (운영체제 업데이트 필요)";
+inline constexpr char const* connect_failed = "서버에 연결하지 못했습니다";
+inline constexpr char const* request_failed = "요청 생성 실패";
+inline constexpr char const* no_response = "응답을 받지 못했습니다";
+inline constexpr char const* cannot_create = "파일을 만들 수 없습니다";
+inline constexpr char const* cannot_write = "파일을 쓰지 못했습니다";
+} // namespace text
+
+} // namespace tillbay::os::http
