@@ -126,11 +126,7 @@ struct SendOutcome {
 };
 // Sends every byte before the deadline, waiting for writability whenever the
 // socket would block. Works on blocking and non-blocking sockets alike.
-SendOutcome send_all(int fd, std::span<char const> bytes, int timeout_ms);
-inline SendOutcome send_all(int fd, std::string_view bytes, int timeout_ms)
-{
-    return send_all(fd, std::span<char const>(bytes.data(), bytes.size()), timeout_ms);
-}
+SendOutcome send_all(int fd, std::string_view bytes, int timeout_ms);
 
 // Shuts the socket down both ways and closes it; sets fd to -1. Safe on -1.
 void shutdown_and_close(int& fd);

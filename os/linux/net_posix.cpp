@@ -270,12 +270,13 @@ Result<size_t> send_some(int fd, std::span<char const> bytes)
     }
 }
 
-SendOutcome send_all(int fd, std::span<char const> bytes, int timeout_ms)
+SendOutcome send_all(int fd, std::string_view bytes, int timeout_ms)
 {
     SendOutcome outcome;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     while (outcome.sent < bytes.size()) {
-        auto sent = send_some(fd, bytes.subspan(outcome.sent));
+        auto rest = bytes.substr(outcome.sent);
+        auto sent = send_some(fd, std::span<char const>(rest.data(), rest.size()));
         if (sent.ok()) {
             if (sent.value() == 0) {
                 outcome.code = code_reset;

@@ -1,0 +1,71 @@
+#pragma once
+
+// Real peers for the server link tests: child processes (openssl s_server,
+// socat, tillbay-platform) started and stopped by the test, and the
+// certificates they present, made with the openssl command line.
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace tillbay::peers {
+
+// A temporary folder removed with everything in it when it goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(TempDir const&) = delete;
+    TempDir& operator=(TempDir const&) = delete;
+    std::string const& path() const { return m_path; }
+    std::string file(std::string const& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Runs a shell command, quietly; true when it exited with 0.
+bool shell(std::string const& command);
+
+// A child process whose standard output the test reads line by line.
+class Child {
+public:
+    Child() = default;
+    ~Child() { stop(); }
+    Child(Child const&) = delete;
+    Child& operator=(Child const&) = delete;
+
+    bool start(std::vector<std::string> const& argv, std::vector<std::string> const& extra_env = {});
+    // Reads lines until one begins with prefix; the line, or "" after timeout_ms.
+    std::string wait_for_line(std::string const& prefix, int timeout_ms);
+    // Ends the child (SIGTERM, then SIGKILL) and reaps it.
+    void stop();
+    pid_t pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+    std::string m_pending;
+};
+
+// The port at the end of "... host:PORT".
+int port_of(std::string const& line);
+
+// A port that was free a moment ago (for peers that cannot report theirs).
+int free_port();
+
+// Certificates for the tests, all EC P-256, under one folder:
+// ca.pem (a test CA), leaf.pem/leaf.key ("localhost" and 127.0.0.1, signed
+// by the CA), other.pem/other.key (signed by the CA for "other.example"),
+// expired.pem/expired.key (signed by the CA, already expired), self.pem/
+// self.key (self-signed "localhost", in no trust store).
+struct Certificates {
+    std::string dir;
+    bool make(std::string const& folder);
+    std::string pem(std::string const& name) const { return dir + "/" + name + ".pem"; }
+    std::string key(std::string const& name) const { return dir + "/" + name + ".key"; }
+    // SHA-256 of the DER certificate as "AB:CD:..." (openssl x509 -fingerprint).
+    std::string colon_fingerprint(std::string const& name) const;
+};
+
+} // namespace tillbay::peers
