@@ -1,0 +1,352 @@
+// tillbay: the counter program "TILLWAVE POS".
+//
+// main() runs the start-up in its fixed order on the GTK main thread (the UI
+// thread), then the main loop. Everything the user sees is created here and
+// destroyed when the main window goes; worker threads reach the UI thread
+// only through the app-message queue and the bridge queue.
+
+#include "embedded_resources.h"
+#include "main_view.h"
+
+#include "foundation/log.h"
+#include "foundation/paths.h"
+#include "foundation/settings.h"
+#include "foundation/user_files.h"
+#include "host/page_script.h"
+#include "host/policy.h"
+#include "host/service_watch.h"
+#include "host/shell_app_queue.h"
+#include "host/shell_main_window.h"
+#include "os/fs.h"
+#include "os/linux/gtk_main_window.h"
+#include "os/linux/webkit_automation.h"
+#include "os/linux/webkit_view.h"
+#include "server/transport.h"
+#include "update/bundle.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <gtk/gtk.h>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tillbay::app {
+
+namespace {
+
+// The longest values of the environment variables that are looked at; a
+// longer value is ignored as a whole.
+constexpr size_t max_udf_length = 259;
+constexpr size_t max_testport_length = 15;
+
+// The test port: digits only, 1 to 15 of them.
+std::optional<std::string> test_port_digits()
+{
+    char const* value = std::getenv("TILLBAY_TESTPORT");
+    if (!value || !*value || std::strlen(value) > max_testport_length)
+        return std::nullopt;
+    for (char const* p = value; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return std::nullopt;
+    }
+    return std::string(value);
+}
+
+std::string user_data_folder()
+{
+    if (char const* udf = std::getenv("TILLBAY_UDF"); udf && *udf && std::strlen(udf) <= max_udf_length)
+        return udf;
+    std::string dir = paths::user_dir();
+    if (!dir.empty() && dir.back() == '/')
+        dir.pop_back();
+    return dir;
+}
+
+// The icon is written once into the per-user folder, where the tray host can
+// read it by path.
+std::string tray_icon_path()
+{
+    std::string path = paths::user_file("tillbay-icon.png");
+    if (path.empty())
+        return {};
+    auto png = resources::find("icon.png");
+    if (!os::file_exists(path) || os::file_size(path) != static_cast<long long>(png.size()))
+        (void)os::write_file_atomic(path, png);
+    return path;
+}
+
+struct Program {
+    std::unique_ptr<shell::AppQueue> app_queue;
+    std::unique_ptr<gtk::MainWindow> window;
+    std::unique_ptr<shell::MainWindow> shell;
+    std::unique_ptr<shell::ShellFamily> shell_family;
+    std::unique_ptr<host::PagePolicy> policy;
+    std::unique_ptr<MainView> view;
+    std::unique_ptr<gtk::AutomationServer> automation;
+    std::unique_ptr<host::ServiceWatch> service_watch;
+    bool test_port = false;
+    int exit_code = 0;
+};
+
+Program* g_program = nullptr;
+
+void handle_app_message(shell::AppMessage& message)
+{
+    Program& program = *g_program;
+    if (!program.view)
+        return;
+    host::Bridge& bridge = program.view->bridge();
+    switch (message.id) {
+    case shell::AppMessageId::Drain:
+    case shell::AppMessageId::OrderEvent:
+        bridge.drain();
+        return;
+    case shell::AppMessageId::Tray:
+        program.shell->bring_to_front();
+        return;
+    default:
+        break;
+    }
+    if (auto command = shell::internal_command_for(message))
+        bridge.queue_internal(std::move(*command));
+}
+
+// Failures after the main loop has started end it with this exit code.
+void fail_in_loop(std::string_view text)
+{
+    gtk::message_box(g_program->window ? g_program->window->window() : nullptr, gtk::BoxIcon::Error, text);
+    g_program->exit_code = 1;
+    gtk_main_quit();
+}
+
+// The web view part of the start, inside the main loop: the view with its
+// guard script, the UI folder on the UI virtual host, the first page, and the
+// threads that start once the view exists.
+gboolean start_web_view(gpointer)
+{
+    Program& program = *g_program;
+    std::string page_script = host::load_page_script();
+    std::string guard = program.policy->guard_script(page_script);
+    if (!program.view->create_view(guard, program.test_port)) {
+        fail_in_loop("화면 보호 설정을 준비하지 못했습니다. WebKitGTK 화면 구성요소를 확인해 주세요.");
+        return G_SOURCE_REMOVE;
+    }
+    program.window->set_content(program.view->view()->widget());
+    program.window->show();
+
+    bool mapped = gtk::ui_folder_mapped();
+    program.view->host().set_virtual_host_mapped(mapped);
+    if (!mapped) {
+        log::bridge("UI", "화면 묶음 폴더가 없다 — 화면 중단");
+        fail_in_loop("검증된 화면을 연결하지 못했습니다. 화면 구성요소와 화면 갱신 상태를 확인해 주세요.");
+        return G_SOURCE_REMOVE;
+    }
+    log::bridge("RELAY", "창구 중계 등록 filter=0x00000000 event=0x00000000");
+    log::bridge("UI", "가맹점 화면 로컬(" + host::ui_origin() + "/ → " + bundle::root_in_use().value_or("") + ")");
+
+    program.view->host().open_local_page("login.html");
+
+    program.service_watch = std::make_unique<host::ServiceWatch>(program.view->bridge().service_state(),
+        settings::server().webhost, host::fetch_from_web_host,
+        [](std::string command) { g_program->view->bridge().queue_internal(std::move(command)); });
+    program.service_watch->start();
+    return G_SOURCE_REMOVE;
+}
+
+int run(int argc, char** argv)
+{
+    // 1. The crash report comes first, so that everything after it is covered.
+    log::install_crash_report();
+    gtk_init(&argc, &argv);
+
+    Program program;
+    g_program = &program;
+    // 2. The queues and their lock live in the app queue and the bridge.
+    program.app_queue = std::make_unique<shell::AppQueue>([] {
+        g_idle_add(
+            [](gpointer) -> gboolean {
+                g_program->app_queue->drain_on_ui_thread(handle_app_message);
+                return G_SOURCE_REMOVE;
+            },
+            nullptr);
+    });
+
+    // 5. The server settings, once for the whole run.
+    settings::migrate_old_server_settings();
+    settings::read_server_settings();
+    auto const& server = settings::server();
+
+    // 6. Bundles of different web hosts are kept apart.
+    (void)bundle::set_web_host(server.webhost);
+
+    // 7. Command-line switches: the first "--rollback-ui" only, every "--retry-ui".
+    bool rolled_back = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--rollback-ui") == 0 && !rolled_back) {
+            rolled_back = true;
+            if (!bundle::roll_back().ok())
+                gtk::message_box(nullptr, gtk::BoxIcon::Warning, bundle::text::rollback_failed);
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--retry-ui") == 0)
+            (void)bundle::clear_held_back();
+    }
+
+    // 8-9. A verified bundle from the installation copy when there is none.
+    if (bundle::seed_from_installation())
+        log::bridge("UI", "설치본에서 검증된 화면 묶음을 준비했습니다");
+    if (!bundle::leased())
+        log::bridge("UI", "검증된 화면 묶음이 없어 이전 설치 화면을 임시 사용합니다. 다음 갱신에서 묶음을 준비합니다");
+
+    // 10. The page policy.
+    host::PolicySource source;
+    source.page_file = [](std::string_view name) -> std::optional<std::string> {
+        auto path = bundle::resolve(name);
+        if (!path.ok() || !os::file_exists(path.value()))
+            return std::nullopt;
+        return path.release_value();
+    };
+    source.active_bundle_dir = []() -> std::optional<std::string> {
+        if (!bundle::leased())
+            return std::nullopt;
+        return bundle::root_in_use();
+    };
+    source.web_host = server.webhost;
+    auto policy = host::PagePolicy::build(source);
+    if (!policy.ok()) {
+        log::bridge("UI", "화면 경로 준비 실패: " + policy.error().detail);
+        gtk::message_box(nullptr, gtk::BoxIcon::Error, "허용된 화면 경로를 준비하지 못했습니다. 설치와 화면 갱신을 확인해 주세요.");
+        return 1;
+    }
+    program.policy = std::make_unique<host::PagePolicy>(policy.release_value());
+
+    // 11. The secure transport.
+    transport::configure(server.tls, server.tlsfp, server.host);
+
+    // 12. The owner's remembered sign-in never outlives a run.
+    userfiles::remove_merchant_file();
+
+    // 14. The main window.
+    gtk::MainWindow::Events events;
+    events.f11 = [] {
+        if (g_program->view)
+            g_program->view->bridge().queue_internal("setfull");
+    };
+    events.close_requested = [] { return g_program->shell->confirm_close(); };
+    events.destroyed = [] {
+        Program& p = *g_program;
+        p.window->stop_timers();
+        p.window->remove_tray_icon();
+        p.window->destroy_badge();
+        if (p.service_watch)
+            p.service_watch->stop();
+        p.automation.reset();
+    };
+    events.tray_activated = [] { g_program->app_queue->post(shell::AppMessageId::Tray, 0x0202); };
+    program.window = std::make_unique<gtk::MainWindow>(std::move(events), resources::find("icon.png"));
+    program.window->show();
+
+    program.view = std::make_unique<MainView>(*program.policy,
+        host::WebViewHostConfig {
+            [](std::string_view name) -> std::optional<std::string> {
+                auto path = bundle::resolve(name);
+                if (!path.ok() || !os::file_exists(path.value()))
+                    return std::nullopt;
+                return path.release_value();
+            },
+            [] {},
+            [] { g_program->app_queue->post(shell::AppMessageId::Drain); },
+        });
+    program.view->set_on_web_process_gone([] { g_program->app_queue->post(shell::AppMessageId::NavRefresh); });
+    host::Bridge& bridge = program.view->bridge();
+
+    shell::MainWindow::Context shell_context;
+    shell_context.port = program.window.get();
+    shell_context.fullscreen_path = paths::user_file("fullscreen.txt");
+    // The print queue reports its pending jobs once it is attached.
+    shell_context.pending_print_jobs = [] { return 0u; };
+    shell_context.ui_version = [] { return bundle::ui_version_in_use(); };
+    shell_context.server_host = [] { return settings::server().host; };
+    shell_context.test_port = [] { return g_program->test_port; };
+    shell_context.run_page_script = [](std::string_view script) { g_program->view->bridge().page_callback(script); };
+    shell_context.status = [](std::string_view text) { g_program->view->bridge().status(text); };
+    program.shell = std::make_unique<shell::MainWindow>(std::move(shell_context));
+    program.shell_family = std::make_unique<shell::ShellFamily>(*program.shell, *program.window);
+    bridge.set_family(host::FamilySlot::Pc, program.shell_family.get());
+
+    host::BridgeHooks hooks;
+    hooks.send_version_line = [](bridge::Page& page) { g_program->shell->send_version(page); };
+    hooks.settings_problem_host = []() -> std::optional<std::string> {
+        if (settings::state() == settings::State::MissingServer)
+            return settings::server().host;
+        return std::nullopt;
+    };
+    hooks.web_host_text = [] { return settings::server().webhost; };
+    bridge.set_hooks(std::move(hooks));
+
+    // 16-17. Tray icon, alert badge, and the alert tick.
+    program.window->add_tray_icon(tray_icon_path());
+    program.window->create_badge();
+    program.window->start_alert_timer();
+
+    // 18. Full screen as it was left.
+    if (shell::read_fullscreen_file(paths::user_file("fullscreen.txt")))
+        bridge.queue_internal("setfull</>1");
+
+    // 19. The web view's own files.
+    std::string udf = user_data_folder();
+    if (!udf.empty())
+        (void)os::make_dir(udf);
+
+    // 21. The test port: developer extras and the automation endpoint.
+    auto port = test_port_digits();
+    if (port) {
+        program.test_port = true;
+        log::bridge("TEST", "시험용 디버깅 문 열림 — 127.0.0.1:" + *port + " (TILLBAY_TESTPORT)");
+    }
+
+    // 22. The web context with the custom scheme of the two virtual hosts.
+    gtk::WebContextOptions options;
+    options.user_data_folder = udf;
+    options.extension_dir = paths::exe_dir() + "webext";
+    options.developer_extras = program.test_port;
+    if (bundle::leased() || bundle::root_in_use())
+        options.ui_folder = bundle::root_in_use().value_or("");
+    if (!os::file_exists(options.extension_dir + "/libtillbay-webext.so"))
+        log::bridge("UI", "화면 확장(webext)이 없다 — 페이지 명령을 받을 수 없다: " + options.extension_dir);
+    if (!gtk::create_web_context(options)) {
+        char text[256];
+        std::snprintf(text, sizeof text,
+            "창을 준비하지 못했습니다. (오류 0x%08X)\n\nWebKitGTK 화면 구성요소를 설치하거나 다시 설치해 보십시오.", 0x80004005u);
+        gtk::message_box(program.window->window(), gtk::BoxIcon::Error, text);
+        return 1;
+    }
+    if (port) {
+        program.automation = gtk::AutomationServer::start(static_cast<unsigned>(std::strtoul(port->c_str(), nullptr, 10)),
+            *program.view);
+        if (!program.automation)
+            log::bridge("TEST", "시험용 문을 열지 못했다 — 127.0.0.1:" + *port);
+    }
+
+    // 23. The main loop; the web view is made as its first task.
+    g_idle_add(start_web_view, nullptr);
+    gtk_main();
+
+    program.service_watch.reset();
+    program.automation.reset();
+    int code = program.exit_code;
+    program.view.reset();
+    program.window.reset();
+    g_program = nullptr;
+    return code;
+}
+
+} // namespace
+
+} // namespace tillbay::app
+
+int main(int argc, char** argv) { return tillbay::app::run(argc, argv); }

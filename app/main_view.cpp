@@ -1,0 +1,142 @@
+#include "main_view.h"
+
+#include "foundation/json_text.h"
+#include "foundation/log.h"
+
+namespace tillbay::app {
+
+MainView::MainView(host::PagePolicy const& policy, host::WebViewHostConfig config)
+    : m_host(policy, *this, std::move(config))
+{
+}
+
+MainView::~MainView() = default;
+
+bool MainView::create_view(std::string const& guard_script, bool developer_extras)
+{
+    m_view = gtk::WebView::create(*this, guard_script, 0xEAEEF4, developer_extras);
+    return m_view != nullptr;
+}
+
+bool MainView::has_web_view() const { return m_view != nullptr; }
+
+std::string MainView::current_address() const { return m_view ? m_view->current_address() : std::string {}; }
+
+void MainView::execute_script(std::string const& script)
+{
+    if (m_view)
+        m_view->execute_script(script);
+}
+
+void MainView::navigate(std::string const& address)
+{
+    if (m_view)
+        m_view->navigate(address);
+}
+
+bool MainView::allow_navigation(std::string const& address)
+{
+    // WebKit asks here for navigations of every frame without saying which.
+    // A document the policy names may load; anything else may only be a
+    // sub-frame the current top document is allowed to embed. Whether it
+    // really is the main frame is settled when the main frame starts loading
+    // (main_navigation_starting) or the frame's document reports itself
+    // (frame_allowed), so nothing slips through either way.
+    auto const& policy = m_host.policy();
+    if (policy.classify(address, host::ViewKind::Main) != host::PageClass::None)
+        return true;
+    if (address == "about:blank" || policy.frame_allowed(current_address(), address, host::ViewKind::Main))
+        return true;
+    host::block_log("navigation");
+    return false;
+}
+
+bool MainView::main_navigation_starting(std::string const& address)
+{
+    host::NavigationStart start;
+    start.address = address;
+    start.main_frame = true;
+    start.navigation_id = ++m_navigation_counter;
+    return m_host.on_navigation_starting(start) == host::Verdict::Allow;
+}
+
+void MainView::content_loading(std::string const&)
+{
+    m_host.on_content_loading(m_navigation_counter, false);
+}
+
+void MainView::navigation_completed(std::string const&, bool success)
+{
+    m_host.on_navigation_completed(m_navigation_counter, success);
+}
+
+bool MainView::frame_allowed(std::string const&, std::string const& frame_address)
+{
+    host::NavigationStart start;
+    start.address = frame_address;
+    start.main_frame = false;
+    return m_host.on_navigation_starting(start) == host::Verdict::Allow;
+}
+
+void MainView::page_message(gtk::PageMessage const& message)
+{
+    host::WebMessage web;
+    web.is_string = message.kind != gtk::PageMessage::Kind::NotString;
+    web.size_or_nul = message.kind == gtk::PageMessage::Kind::SizeOrNul;
+    web.text = message.text;
+    web.source = message.source;
+    web.main_frame = message.main_frame;
+    m_host.on_web_message(web);
+}
+
+void MainView::refused(std::string_view reason)
+{
+    if (reason == "download")
+        (void)m_host.on_download({});
+    else
+        (void)m_host.on_new_window({});
+}
+
+void MainView::api_request(std::unique_ptr<gtk::SchemeRequest> request)
+{
+    // The page API relay answers these; until it is attached the page gets a
+    // plain "bad gateway" instead of a request that never ends.
+    log::bridge("RELAY", "중계 없음 — " + request->method() + " " + request->uri());
+    request->finish(502, "application/json; charset=utf-8", "{\"resultCode\":\"-1\",\"message\":\"중계가 준비되지 않았습니다\"}",
+        { { "Access-Control-Allow-Origin", "*" } });
+}
+
+void MainView::web_process_gone()
+{
+    if (m_on_gone)
+        m_on_gone();
+}
+
+void MainView::evaluate(std::string const& script, std::function<void(bool ok, std::string result)> done)
+{
+    if (!m_view) {
+        done(false, "no web view");
+        return;
+    }
+    m_view->evaluate(script, std::move(done));
+}
+
+std::string MainView::document_json()
+{
+    auto const& document = m_host.document();
+    std::string url = current_address();
+    return "{\"generation\":" + std::to_string(document.generation) + ",\"url\":" + json::quote(url)
+        + ",\"expected\":" + json::quote(document.expected_address) + ",\"ready\":" + (document.ready ? "true" : "false")
+        + ",\"class\":" + std::to_string(static_cast<int>(m_host.current_class())) + "}";
+}
+
+void MainView::snapshot(std::function<void(std::string png)> done)
+{
+    if (!m_view) {
+        done({});
+        return;
+    }
+    m_view->snapshot(std::move(done));
+}
+
+} // namespace tillbay::app

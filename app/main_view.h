@@ -1,0 +1,57 @@
+#pragma once
+
+// The main web view: the WebKitGTK view, the portable web view host that
+// keeps the document record and the bridge, and the automation endpoint
+// target, joined in one place. Every method runs on the GTK main thread.
+
+#include "host/webview_host.h"
+#include "os/linux/webkit_automation.h"
+#include "os/linux/webkit_view.h"
+
+#include <memory>
+
+namespace tillbay::app {
+
+class MainView final : public host::WebViewPort, public gtk::WebViewClient, public gtk::AutomationTarget {
+public:
+    MainView(host::PagePolicy const& policy, host::WebViewHostConfig config);
+    ~MainView() override;
+
+    // Creates the WebKit view with the guard script; false when WebKit refused.
+    bool create_view(std::string const& guard_script, bool developer_extras);
+    gtk::WebView* view() const { return m_view.get(); }
+    host::WebViewHost& host() { return m_host; }
+    host::Bridge& bridge() { return m_host.bridge(); }
+    // Called when the web process is gone: the start page opens again.
+    void set_on_web_process_gone(std::function<void()> handler) { m_on_gone = std::move(handler); }
+
+    // host::WebViewPort
+    bool has_web_view() const override;
+    std::string current_address() const override;
+    void execute_script(std::string const& script) override;
+    void navigate(std::string const& address) override;
+
+    // gtk::WebViewClient
+    bool allow_navigation(std::string const& address) override;
+    bool main_navigation_starting(std::string const& address) override;
+    void content_loading(std::string const& address) override;
+    void navigation_completed(std::string const& address, bool success) override;
+    bool frame_allowed(std::string const& top_address, std::string const& frame_address) override;
+    void page_message(gtk::PageMessage const& message) override;
+    void refused(std::string_view reason) override;
+    void api_request(std::unique_ptr<gtk::SchemeRequest> request) override;
+    void web_process_gone() override;
+
+    // gtk::AutomationTarget
+    void evaluate(std::string const& script, std::function<void(bool ok, std::string result)> done) override;
+    std::string document_json() override;
+    void snapshot(std::function<void(std::string png)> done) override;
+
+private:
+    host::WebViewHost m_host;
+    std::unique_ptr<gtk::WebView> m_view;
+    uint64_t m_navigation_counter = 0;
+    std::function<void()> m_on_gone;
+};
+
+} // namespace tillbay::app

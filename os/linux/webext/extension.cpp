@@ -1,0 +1,129 @@
+// The web-process side of the page bridge. WebKit's UI-process API does not
+// say which frame a script message or a document belongs to; the page policy
+// needs both, and a page must not be able to forge them. This extension runs
+// inside the web process, where WebKit's own frame objects know the answer:
+//
+// - In every frame it defines the native function __tillbayPost, bound to
+//   that frame's document at the moment the document's window object is
+//   created. The message shim of the UI process turns it into
+//   window.chrome.webview.postMessage. Each call is sent to the UI process
+//   with the real address of the frame's document and whether it is the main
+//   frame, so a page can lie about neither.
+// - For every sub-frame document it asks the UI process whether the frame is
+//   allowed under the current top document; when it is not, the frame is
+//   stopped and emptied.
+
+#include <cstring>
+#include <string>
+#include <webkit2/webkit-web-extension.h>
+
+namespace {
+
+// Matches the limit of the bridge: longer texts are refused as a whole.
+constexpr gsize max_message_utf16_units = 4194304;
+
+struct Binding {
+    WebKitWebPage* page;
+    std::string source;
+    bool main_frame;
+};
+
+gsize utf16_units(char const* text, gsize length)
+{
+    gsize units = 0;
+    for (gsize i = 0; i < length; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if ((c & 0xC0) == 0x80)
+            continue; // continuation byte
+        units += c >= 0xF0 ? 2 : 1;
+    }
+    return units;
+}
+
+void post_to_view(JSCValue* value, gpointer data)
+{
+    auto* binding = static_cast<Binding*>(data);
+    gint32 kind = 0;
+    std::string text;
+    if (!value || !jsc_value_is_string(value)) {
+        kind = 1;
+    } else {
+        GBytes* bytes = jsc_value_to_string_as_bytes(value);
+        gsize length = 0;
+        auto const* data_bytes = static_cast<char const*>(bytes ? g_bytes_get_data(bytes, &length) : nullptr);
+        if (!data_bytes && length == 0) {
+            text.clear();
+        } else if (std::memchr(data_bytes, 0, length) || utf16_units(data_bytes, length) > max_message_utf16_units) {
+            kind = 2;
+        } else {
+            text.assign(data_bytes, length);
+        }
+        if (bytes)
+            g_bytes_unref(bytes);
+    }
+    GVariant* parameters = g_variant_new("(sbis)", binding->source.c_str(), binding->main_frame, kind, text.c_str());
+    webkit_web_page_send_message_to_view(binding->page, webkit_user_message_new("tillbay.post", parameters), nullptr,
+        nullptr, nullptr);
+}
+
+struct FrameCheck {
+    WebKitFrame* frame;
+};
+
+void on_frame_verdict(GObject* source, GAsyncResult* result, gpointer data)
+{
+    auto* check = static_cast<FrameCheck*>(data);
+    WebKitUserMessage* reply
+        = webkit_web_page_send_message_to_view_finish(WEBKIT_WEB_PAGE(source), result, nullptr);
+    gboolean allowed = FALSE;
+    if (reply) {
+        GVariant* parameters = webkit_user_message_get_parameters(reply);
+        if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)")))
+            g_variant_get(parameters, "(b)", &allowed);
+        g_object_unref(reply);
+    }
+    if (!allowed) {
+        // Stop the document where it is and leave an empty one: nothing of
+        // the refused page stays on screen or keeps running.
+        JSCContext* context = webkit_frame_get_js_context(check->frame);
+        if (context) {
+            JSCValue* ignored = jsc_context_evaluate(context,
+                "try{window.stop();}catch(e){}try{document.open();document.write('');document.close();}catch(e){}", -1);
+            if (ignored)
+                g_object_unref(ignored);
+            g_object_unref(context);
+        }
+    }
+    g_object_unref(check->frame);
+    delete check;
+}
+
+void on_window_object_cleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer)
+{
+    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+    if (!context)
+        return;
+    char const* uri = webkit_frame_get_uri(frame);
+    auto* binding = new Binding { page, uri ? uri : "", webkit_frame_is_main_frame(frame) != FALSE };
+    JSCValue* function = jsc_value_new_function(context, "__tillbayPost", G_CALLBACK(post_to_view), binding,
+        [](gpointer p) { delete static_cast<Binding*>(p); }, G_TYPE_NONE, 1, JSC_TYPE_VALUE);
+    jsc_context_set_value(context, "__tillbayPost", function);
+    g_object_unref(function);
+    g_object_unref(context);
+
+    // An empty frame (about:blank, srcdoc before it loads) has no document of
+    // its own to judge; its content comes from its parent.
+    if (!binding->main_frame && uri && *uri && std::strncmp(uri, "about:", 6) != 0) {
+        auto* check = new FrameCheck { WEBKIT_FRAME(g_object_ref(frame)) };
+        webkit_web_page_send_message_to_view(page,
+            webkit_user_message_new("tillbay.frame", g_variant_new("(s)", uri)), nullptr, on_frame_verdict, check);
+    }
+}
+
+} // namespace
+
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtension*)
+{
+    g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
+        G_CALLBACK(on_window_object_cleared), nullptr);
+}

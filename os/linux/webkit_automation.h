@@ -1,0 +1,50 @@
+#pragma once
+
+// The automation endpoint for end-to-end tests (TILLBAY_TESTPORT): a small
+// HTTP/1.1 server on 127.0.0.1 only.
+//
+//   POST /eval      body: a script, run in the main page's top document;
+//                   answers {"ok":true,"value":<JSON>} or {"ok":false,"error":"..."}
+//   GET  /doc       the document record {"generation":..,"url":..,"ready":..,"class":..}
+//   GET  /snapshot  a PNG of the main web view
+//
+// Connections are served on a thread of their own; everything that touches
+// the web view is handed to the GTK main thread and the connection thread
+// waits for the answer.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace tillbay::gtk {
+
+class AutomationTarget {
+public:
+    virtual ~AutomationTarget() = default;
+    // All three are called on the GTK main thread and must call done once.
+    virtual void evaluate(std::string const& script, std::function<void(bool ok, std::string result)> done) = 0;
+    virtual std::string document_json() = 0;
+    virtual void snapshot(std::function<void(std::string png)> done) = 0;
+};
+
+class AutomationServer {
+public:
+    // Listens on 127.0.0.1:port; nullptr when the port cannot be bound.
+    static std::unique_ptr<AutomationServer> start(unsigned port, AutomationTarget& target);
+    ~AutomationServer();
+
+    unsigned port() const { return m_port; }
+
+    struct Shared;
+
+private:
+    AutomationServer() = default;
+
+    std::shared_ptr<Shared> m_shared;
+    std::thread m_thread;
+    int m_listen_fd = -1;
+    unsigned m_port = 0;
+};
+
+} // namespace tillbay::gtk
