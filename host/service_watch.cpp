@@ -1,0 +1,231 @@
+#include "host/service_watch.h"
+
+#include "foundation/json_text.h"
+#include "foundation/log.h"
+#include "host/address.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+#ifdef TB_HOST_HAVE_HTTP
+#    include "os/http.h"
+#endif
+
+namespace tillbay::host {
+
+namespace {
+
+constexpr size_t message_size = 200; // 199 bytes and the terminator the block once had
+constexpr size_t notice_size = 400;
+constexpr size_t max_service_file = 64 * 1024;
+constexpr uint64_t minute_ms = 60'000;
+
+// A text cut to a byte count may end inside a character; the page must get
+// valid UTF-8, so the broken tail goes.
+void drop_partial_character(std::string& text)
+{
+    size_t i = text.size();
+    size_t back = 0;
+    while (i > 0 && back < 4 && (static_cast<unsigned char>(text[i - 1]) & 0xC0) == 0x80) {
+        --i;
+        ++back;
+    }
+    if (i == 0)
+        return;
+    auto lead = static_cast<unsigned char>(text[i - 1]);
+    size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (need > 1 && back + 1 < need)
+        text.resize(i - 1);
+}
+
+int threshold_from_environment()
+{
+    char const* value = std::getenv("TILLBAY_DOWNMIN");
+    if (value && value[0] >= '1' && value[0] <= '9')
+        return value[0] - '0';
+    return 3;
+}
+
+bool starts_with_ci(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+ServiceBlock parse_service_block(std::string_view text)
+{
+    ServiceBlock block;
+    block.merchant = json::int_field(text, "merchant", 0);
+    block.food = json::int_field(text, "food", 0);
+    block.shop = json::int_field(text, "shop", 0);
+    block.pos = json::int_field(text, "pos", 0);
+    if (!json::text_field(text, "message", block.message, message_size))
+        block.message.clear();
+    if (!json::text_field(text, "notice", block.notice, notice_size))
+        block.notice.clear();
+    drop_partial_character(block.message);
+    drop_partial_character(block.notice);
+    if (block.message.empty())
+        block.message = default_service_message;
+    return block;
+}
+
+std::string service_block_script(ServiceBlock const& block)
+{
+    return "window.setServiceBlock&&setServiceBlock(" + std::to_string(block.merchant) + ","
+        + std::to_string(block.food) + "," + std::to_string(block.shop) + "," + json::quote(block.message) + ","
+        + json::quote(block.notice) + "," + std::to_string(block.pos) + ")";
+}
+
+uint64_t tick_now()
+{
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+    return std::max<uint64_t>(1, static_cast<uint64_t>(ms.count()));
+}
+
+ServiceBlock ServiceState::block() const
+{
+    std::lock_guard lock(m_lock);
+    return m_block;
+}
+
+bool ServiceState::store_block(ServiceBlock const& block)
+{
+    std::lock_guard lock(m_lock);
+    bool changed = !(block == m_block);
+    m_block = block;
+    return changed;
+}
+
+void ServiceState::set_channel_state(bool connected, uint64_t now)
+{
+    if (connected) {
+        m_channel_connected.store(true);
+        m_channel_down_since.store(0);
+        return;
+    }
+    if (m_channel_connected.load()) {
+        uint64_t expected = 0;
+        m_channel_down_since.compare_exchange_strong(expected, std::max<uint64_t>(1, now));
+    }
+}
+
+void ServiceState::web_unreachable(uint64_t now)
+{
+    uint64_t expected = 0;
+    m_web_down_since.compare_exchange_strong(expected, std::max<uint64_t>(1, now));
+}
+
+std::string ServiceState::server_down_script(uint64_t now, int threshold_minutes) const
+{
+    if (threshold_minutes <= 0)
+        threshold_minutes = threshold_from_environment();
+    auto minutes = [now](uint64_t since) -> uint64_t { return since == 0 || now < since ? 0 : (now - since) / minute_ms; };
+    uint64_t channel = minutes(m_channel_down_since.load());
+    uint64_t web = minutes(m_web_down_since.load());
+    auto threshold = static_cast<uint64_t>(threshold_minutes);
+    std::string names;
+    if (m_channel_down_since.load() != 0 && channel >= threshold)
+        names = "주문 서버";
+    if (m_web_down_since.load() != 0 && web >= threshold) {
+        if (!names.empty())
+            names += "·";
+        names += "웹서버";
+    }
+    uint64_t reported = names.empty() ? 0 : std::max(channel, web);
+    return "window.setServerDown&&setServerDown(" + std::to_string(reported) + "," + json::quote(names) + ")";
+}
+
+Result<std::string> fetch_from_web_host(std::string_view web_host, std::string_view path)
+{
+#ifdef TB_HOST_HAVE_HTTP
+    // The same reading of the configured text as the page policy's, so that a
+    // web host the pages reach over plain HTTP is watched over plain HTTP too.
+    bool plain = starts_with_ci(web_host, "http://")
+        || (!starts_with_ci(web_host, "https://") && starts_with_ci(web_host_with_scheme(web_host), "http://"));
+    auto security = plain ? os::http::Security::Plain : os::http::Security::Secure;
+    auto endpoint = os::http::endpoint_from_host_text(web_host, security);
+    return os::http::get(endpoint, path, max_service_file);
+#else
+    (void)starts_with_ci;
+    (void)web_host;
+    (void)path;
+    return Error::from_detail("no web client in this build");
+#endif
+}
+
+ServiceWatch::ServiceWatch(ServiceState& state, std::string web_host, ServiceFetch fetch,
+    std::function<void(std::string)> queue_internal, int period_ms)
+    : m_state(state)
+    , m_web_host(std::move(web_host))
+    , m_fetch(std::move(fetch))
+    , m_queue(std::move(queue_internal))
+    , m_period_ms(period_ms)
+{
+}
+
+ServiceWatch::~ServiceWatch() { stop(); }
+
+void ServiceWatch::start()
+{
+    if (m_thread.joinable())
+        return;
+    {
+        std::lock_guard lock(m_lock);
+        m_stopping = false;
+    }
+    m_thread = std::thread([this] { run(); });
+}
+
+void ServiceWatch::stop()
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void ServiceWatch::run_once()
+{
+    auto body = m_fetch ? m_fetch(m_web_host, service_status_path) : Result<std::string>(Error::from_detail("no fetch"));
+    if (body.ok()) {
+        if (m_state.store_block(parse_service_block(body.value())))
+            m_queue("\x01svcpush");
+        m_state.web_reachable();
+    } else {
+        m_state.web_unreachable();
+    }
+    m_queue("\x01srvdown");
+}
+
+void ServiceWatch::run()
+{
+    while (true) {
+        try {
+            run_once();
+        } catch (std::exception const& e) {
+            log::bridge("SVC", std::string("서비스 확인 중 예외: ") + e.what());
+        } catch (...) {
+            log::bridge("SVC", "서비스 확인 중 알 수 없는 예외");
+        }
+        std::unique_lock lock(m_lock);
+        if (m_wake.wait_for(lock, std::chrono::milliseconds(m_period_ms), [this] { return m_stopping; }))
+            return;
+    }
+}
+
+} // namespace tillbay::host
