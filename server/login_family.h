@@ -1,0 +1,60 @@
+#pragma once
+
+// The bridge commands of signing in and out: `loginready`, `setloginmode`,
+// `login`, `logout` (the login page) and `merchlogin`, `merchlogout`,
+// `getmaindash` (the owner's screens). They run on the UI thread and answer
+// through page callbacks and status messages.
+//
+// The family needs a few things from other subsystems (navigation, the
+// update state, the push channel); they come as hooks, so the family runs in
+// tests without a display and with whatever a test wants to record.
+
+#include "host/family.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tillbay::server {
+
+struct UpdateState {
+    std::string name;    // "app-fetch", "ui-ready", ... or empty
+    std::string message; // the update's text for the user, may be empty
+};
+
+struct LoginHooks {
+    // Opens a page of the UI bundle ("orders.html", "login.html", "home.html").
+    std::function<void(std::string_view page)> navigate;
+    // The program and UI update state, and its report to a page.
+    std::function<UpdateState()> update_state;
+    std::function<void(bridge::Page&)> send_update_state;
+    // The push channel's server-down report to a page.
+    std::function<void(bridge::Page&)> send_server_down;
+    // The push channel follows the signed-in store.
+    std::function<void(int storeidx)> push_store_changed;
+    // Stops the push channel and clears its down clock.
+    std::function<void()> push_stop;
+};
+
+class LoginFamily final : public bridge::Family {
+public:
+    explicit LoginFamily(LoginHooks hooks);
+    bridge::Handled handle(bridge::Command const& command, bridge::Page& page) override;
+
+private:
+    void loginready(bridge::Page& page);
+    void setloginmode(bridge::Command const& command, bridge::Page& page);
+    void login(bridge::Command const& command, bridge::Page& page);
+    void logout(bridge::Page& page);
+    void merchlogin(bridge::Command const& command, bridge::Page& page);
+    void merchlogout(bridge::Page& page);
+    void getmaindash(bridge::Page& page);
+
+    // The update and TLS refusals shared by both sign-ins; true when refused.
+    bool refused(bridge::Page& page);
+    void sign_out_staff(bridge::Page& page);
+
+    LoginHooks m_hooks;
+};
+
+} // namespace tillbay::server
