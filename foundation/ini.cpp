@@ -209,9 +209,10 @@ std::string with_value(std::string_view content, std::string_view section, std::
     }
 
     out.append(content);
-    out.append(missing_line_end(content));
-    if (!content.empty() && content != k_bom)
+    if (!content.empty() && content != k_bom) {
+        out.append(missing_line_end(content));
         out.append("\r\n");
+    }
     out.push_back('[');
     out.append(section);
     out.append("]\r\n");
