@@ -11,9 +11,9 @@ namespace {
 constexpr double px_per_dot = 0.75;
 constexpr int char_height_dots = 24;
 constexpr int default_line_spacing = 30;
-// Feeds larger than this are drawn at this size: a hostile job must not make
-// a preview page kilometres long.
-constexpr int max_feed_lines = 40;
+// Longer runs of empty lines are drawn at this length: a hostile job must not
+// make a preview page kilometres long.
+constexpr int max_blank_lines = 40;
 
 std::string html_escape(std::string_view text)
 {
@@ -129,7 +129,7 @@ private:
             m_spacing = event.n1 < 0 ? default_line_spacing : event.n1;
             break;
         case EventKind::FeedLines:
-            for (int i = 0; i < std::min(event.n1, max_feed_lines); ++i)
+            for (int i = 0; i < std::min(event.n1, max_blank_lines + 1); ++i)
                 flush_line();
             break;
         case EventKind::FeedDots:
@@ -206,6 +206,12 @@ private:
 
     void flush_line()
     {
+        if (m_line.empty()) {
+            if (++m_blank_run > max_blank_lines)
+                return;
+        } else {
+            m_blank_run = 0;
+        }
         int tallest = 1;
         for (auto const& span : m_line)
             tallest = std::max(tallest, span.style.height);
@@ -296,6 +302,7 @@ private:
     int m_align = 0;
     int m_line_align = 0;
     int m_spacing = default_line_spacing;
+    int m_blank_run = 0;
 };
 
 } // namespace
