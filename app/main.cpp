@@ -21,7 +21,10 @@
 #include "os/linux/gtk_main_window.h"
 #include "os/linux/webkit_automation.h"
 #include "os/linux/webkit_view.h"
+#include "server/login_family.h"
+#include "server/session.h"
 #include "server/transport.h"
+#include "update/self_update.h"
 #include "update/bundle.h"
 
 #include <cstdio>
@@ -87,6 +90,8 @@ struct Program {
     std::unique_ptr<MainView> view;
     std::unique_ptr<gtk::AutomationServer> automation;
     std::unique_ptr<host::ServiceWatch> service_watch;
+    std::unique_ptr<server::LoginFamily> login_family;
+    server::UpdateState update_state;
     bool test_port = false;
     int exit_code = 0;
 };
@@ -112,6 +117,53 @@ void handle_app_message(shell::AppMessage& message)
     }
     if (auto command = shell::internal_command_for(message))
         bridge.queue_internal(std::move(*command));
+}
+
+// Runs a whole script for the document a Page stands for.
+void page_script(bridge::Page& page, std::string const& script)
+{
+    auto* document = dynamic_cast<host::DocumentPage*>(&page);
+    std::optional<uint64_t> generation;
+    if (document)
+        generation = document->generation();
+    g_program->view->bridge().page_callback(script, generation);
+}
+
+void send_update_state(bridge::Page& page)
+{
+    auto const& state = g_program->update_state;
+    page_script(page, update::update_state_script(state.name, state.message));
+}
+
+void send_service_state(bridge::Page& page)
+{
+    auto& service = g_program->view->bridge().service_state();
+    page_script(page, host::service_block_script(service.block()));
+    page_script(page, service.server_down_script());
+}
+
+// Opens a page the sign-in commands ask for: the two local pages as files,
+// every other page from the UI bundle.
+void open_page(std::string_view name)
+{
+    if (name == "login.html" || name == "orders.html")
+        g_program->view->host().open_local_page(name);
+    else
+        g_program->view->navigate(host::ui_origin() + "/" + std::string(name));
+}
+
+void start_update_thread()
+{
+    update::Hooks hooks;
+    hooks.state = [](std::string const& state, std::string const& message) {
+        g_program->view->bridge().queue_internal(update::updstate_command(state, message));
+    };
+    hooks.staged = [] { g_program->app_queue->post(shell::AppMessageId::UpdateReady); };
+    hooks.failed = [](std::string const& error) {
+        g_program->app_queue->post_text(shell::AppMessageId::UpdateFailed, 0, error);
+    };
+    hooks.status = [](std::string const& message) { g_program->view->bridge().queue_internal("\x01toast</>" + message); };
+    update::start_thread(std::move(hooks));
 }
 
 // Failures after the main loop has started end it with this exit code.
@@ -153,6 +205,7 @@ gboolean start_web_view(gpointer)
         settings::server().webhost, host::fetch_from_web_host,
         [](std::string command) { g_program->view->bridge().queue_internal(std::move(command)); });
     program.service_watch->start();
+    start_update_thread();
     return G_SOURCE_REMOVE;
 }
 
@@ -161,6 +214,11 @@ int run(int argc, char** argv)
     // 1. The crash report comes first, so that everything after it is covered.
     log::install_crash_report();
     gtk_init(&argc, &argv);
+
+    // 3. A staged program update: when the new program is in place, it is
+    // started with this command line and this process ends before any window.
+    if (update::swap_at_start(argv))
+        return 0;
 
     Program program;
     g_program = &program;
@@ -274,9 +332,21 @@ int run(int argc, char** argv)
     shell_context.test_port = [] { return g_program->test_port; };
     shell_context.run_page_script = [](std::string_view script) { g_program->view->bridge().page_callback(script); };
     shell_context.status = [](std::string_view text) { g_program->view->bridge().status(text); };
+    shell_context.send_service_state = send_service_state;
     program.shell = std::make_unique<shell::MainWindow>(std::move(shell_context));
     program.shell_family = std::make_unique<shell::ShellFamily>(*program.shell, *program.window);
     bridge.set_family(host::FamilySlot::Pc, program.shell_family.get());
+
+    server::LoginHooks login;
+    login.navigate = open_page;
+    login.update_state = [] { return g_program->update_state; };
+    login.send_update_state = send_update_state;
+    login.send_server_down = [](bridge::Page& page) {
+        page_script(page, g_program->view->bridge().service_state().server_down_script());
+    };
+    login.push_stop = [] { g_program->view->bridge().service_state().clear_channel_clock(); };
+    program.login_family = std::make_unique<server::LoginFamily>(std::move(login));
+    bridge.set_family(host::FamilySlot::Login, program.login_family.get());
 
     host::BridgeHooks hooks;
     hooks.send_version_line = [](bridge::Page& page) { g_program->shell->send_version(page); };
@@ -286,6 +356,15 @@ int run(int argc, char** argv)
         return std::nullopt;
     };
     hooks.web_host_text = [] { return settings::server().webhost; };
+    hooks.signed_in = []() -> std::optional<host::SignedInStore> {
+        if (!session::staff_signed_in())
+            return std::nullopt;
+        return host::SignedInStore { session::shop_name(), session::storeidx() };
+    };
+    hooks.update_state = [](std::string_view state, std::string_view text, bridge::Page& page) {
+        g_program->update_state = { std::string(state), std::string(text) };
+        send_update_state(page);
+    };
     bridge.set_hooks(std::move(hooks));
 
     // 16-17. Tray icon, alert badge, and the alert tick.

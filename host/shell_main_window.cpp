@@ -2,6 +2,7 @@
 
 #include "foundation/json_text.h"
 #include "foundation/log.h"
+#include "foundation/user_files.h"
 #include "os/fs.h"
 #include "tillbay_version.h"
 
@@ -165,6 +166,12 @@ void MainWindow::bring_to_front()
         m_context.port->bring_to_front();
 }
 
+void MainWindow::send_service_state(bridge::Page& page)
+{
+    if (m_context.send_service_state)
+        m_context.send_service_state(page);
+}
+
 ShellFamily::ShellFamily(MainWindow& window, ShellPort& port)
     : m_window(window)
     , m_port(port)
@@ -195,6 +202,19 @@ bridge::Handled ShellFamily::handle(bridge::Command const& command, bridge::Page
     }
     if (name == "quitapp") {
         m_port.request_close();
+        return bridge::Handled::Yes;
+    }
+    if (name == "gettheme") {
+        page.callback("setTheme", userfiles::read_theme_dark() ? "\"dark\"" : "\"light\"");
+        return bridge::Handled::Yes;
+    }
+    if (name == "settheme") {
+        if (!userfiles::write_theme(command.arg(1) == "dark").ok())
+            page.status("화면 밝기를 저장하지 못했습니다");
+        return bridge::Handled::Yes;
+    }
+    if (name == "getservice") {
+        m_window.send_service_state(page);
         return bridge::Handled::Yes;
     }
     if (name == "minimizewindow") {

@@ -81,6 +81,8 @@ public:
         // rules (the bridge's page callback operation).
         std::function<void(std::string_view script)> run_page_script;
         std::function<void(std::string_view message)> status;
+        // Sends the service block and the server-down report to the page.
+        std::function<void(bridge::Page& page)> send_service_state;
     };
 
     explicit MainWindow(Context context);
@@ -100,6 +102,7 @@ public:
     // Plain confirmations of the store-management commands.
     void inform(std::string_view text);
     void bring_to_front();
+    void send_service_state(bridge::Page& page);
 
 private:
     Context m_context;
@@ -107,7 +110,9 @@ private:
 };
 
 // The commands of the main window, offered to the bridge as a command family:
-// setfull, getfull, getposver, restartapp, quitapp, minimizewindow.
+// setfull, getfull, getposver, restartapp, quitapp, minimizewindow, and the
+// screen preferences every page asks for first: gettheme, settheme,
+// getservice.
 class ShellFamily final : public bridge::Family {
 public:
     ShellFamily(MainWindow& window, ShellPort& port);
