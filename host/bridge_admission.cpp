@@ -107,7 +107,7 @@ Rule argument_rule(std::vector<std::string> const& f, PageClass page_class, Page
         return verdict(ok);
     }
     if (name == "mallsavecsv") {
-        if (!bundle)
+        if (!bundle || n < 3 || n > 4)
             return Rule::Refuse;
         bool body = !f[2].empty() && f[2].size() <= max_mall_file;
         if (n == 3)
