@@ -209,6 +209,20 @@ TEST(GuardScript, IsValidJavaScriptAroundThePageScript)
     EXPECT_EQ(rc, 0);
 }
 
+// The page script's roles, run in node against the documents of the policy.
+TEST(PageScript, GivesEachDocumentWhatItMayHave)
+{
+    if (std::system("node --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "node is not installed";
+    PagePolicy policy = make_policy();
+    auto file = std::filesystem::temp_directory_path() / ("tb_guard_run_" + std::to_string(::getpid()) + ".js");
+    std::ofstream(file) << policy.guard_script(load_page_script());
+    std::string harness = std::string(TB_SOURCE_DIR) + "/tests/unit/host/page_script_harness.js";
+    int rc = std::system(("node '" + harness + "' '" + file.string() + "'").c_str());
+    std::filesystem::remove(file);
+    EXPECT_EQ(rc, 0);
+}
+
 TEST(PageScript, IsEmbeddedAndNamesTheApiHost)
 {
     std::string script = load_page_script();
