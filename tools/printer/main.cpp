@@ -22,7 +22,7 @@ void usage(FILE* to)
     fputs("사용법: tillbay-printer [--port N] [--bind ADDR] [--jobs DIR] [--idle-ms N]\n"
           "                       [--refuse | --stop-after N [--hold-ms N] | --close-early N]\n"
           "                       [--columns N] [--encoding NAME]\n"
-          "       tillbay-printer --decode FILE [--format text|html] [--jobs DIR]\n"
+          "       tillbay-printer --decode FILE | --decode-dump [--format text|html] [--jobs DIR]\n"
           "\n"
           "  --port N          받을 포트 (기본 9100, 0 이면 빈 포트를 골라 알려 줍니다)\n"
           "  --bind ADDR       받을 주소 (기본 127.0.0.1)\n"
@@ -34,7 +34,9 @@ void usage(FILE* to)
           "  --close-early N   연결마다 N 바이트를 받은 뒤 연결을 끊습니다\n"
           "  --columns N       미리보기 한 줄의 글자 수 (기본 48, 58mm 용지는 32)\n"
           "  --encoding NAME   프린터 코드 페이지 (기본 CP949)\n"
-          "  --decode FILE     덤프 파일을 풀어 표준 출력으로 보냅니다 (TILLBAY_PRINT_DUMP)\n",
+          "  --decode FILE     덤프 파일을 풀어 표준 출력으로 보냅니다\n"
+          "  --decode-dump     TILLBAY_PRINT_DUMP 의 덤프 파일을 풉니다\n"
+          "  --format FORMAT   풀어 낸 결과의 형식: text 또는 html (기본 text)\n",
         to);
 }
 
@@ -121,8 +123,10 @@ int main(int argc, char** argv)
             options.port = static_cast<int>(numeric(0, 65535));
         else if (flag == "--bind")
             options.bind_address = text();
-        else if (flag == "--jobs")
-            options.jobs_dir = text(), jobs_given = true;
+        else if (flag == "--jobs") {
+            options.jobs_dir = text();
+            jobs_given = true;
+        }
         else if (flag == "--refuse")
             options.refuse = true;
         else if (flag == "--stop-after")
@@ -137,8 +141,19 @@ int main(int argc, char** argv)
             options.columns = static_cast<int>(numeric(16, 80));
         else if (flag == "--encoding")
             options.encoding = text();
-        else if (flag == "--decode")
-            decode_path = text(), decode = true;
+        else if (flag == "--decode") {
+            decode_path = text();
+            decode = true;
+        } else if (flag == "--decode-dump") {
+            // The file the POS appends every document to instead of printing.
+            char const* dump = getenv("TILLBAY_PRINT_DUMP");
+            if (!dump || !*dump) {
+                fprintf(stderr, "tillbay-printer: TILLBAY_PRINT_DUMP 가 정해져 있지 않습니다\n");
+                return 2;
+            }
+            decode_path = dump;
+            decode = true;
+        }
         else if (flag == "--format")
             format = text();
         else if (flag == "--help" || flag == "-h") {

@@ -386,6 +386,17 @@ TEST(PrinterProcess, DecodesADumpFileWithoutTheNetwork)
     EXPECT_EQ(out, "[drawer pulse pin 2 on 50 ms off 500 ms]" + korean_text);
     EXPECT_EQ(read_file(dir.path() / "jobs" / "0001.txt"), out);
 
+    // The same file named by the POS's own variable.
+    std::string from_env = "TILLBAY_PRINT_DUMP=" + dump.string() + " " + printer_binary() + " --decode-dump --format html";
+    FILE* html_pipe = popen(from_env.c_str(), "r");
+    ASSERT_NE(html_pipe, nullptr);
+    std::string html;
+    while ((got = fread(chunk, 1, sizeof chunk, html_pipe)) > 0)
+        html.append(chunk, got);
+    EXPECT_EQ(pclose(html_pipe), 0);
+    EXPECT_NE(html.find("김치찌개"), std::string::npos);
+    EXPECT_NE(html.find("핀 2"), std::string::npos);
+
     std::string missing = printer_binary() + " --decode " + (dir.path() / "nope").string() + " 2>/dev/null";
     EXPECT_NE(system(missing.c_str()), 0);
 }
