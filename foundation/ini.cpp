@@ -4,7 +4,6 @@
 #include "os/fs.h"
 
 #include <climits>
-#include <vector>
 
 namespace tillbay::ini {
 
@@ -55,9 +54,10 @@ struct Line {
     std::string_view value; // raw value of an entry (trimmed, quotes kept)
 };
 
-std::vector<Line> split_lines(std::string_view content)
+// Calls visit(line) for each line in file order until it returns false.
+template<typename Visit>
+void for_each_line(std::string_view content, Visit&& visit)
 {
-    std::vector<Line> lines;
     size_t pos = content.starts_with(k_bom) ? k_bom.size() : 0;
     while (pos < content.size()) {
         Line line;
@@ -84,10 +84,34 @@ std::vector<Line> split_lines(std::string_view content)
             line.kind = LineKind::Other;
             line.name = text;
         }
-        lines.push_back(line);
+        if (!visit(line))
+            return;
         pos = line.next;
     }
-    return lines;
+}
+
+// Calls visit(line, in_first_section) for every line inside a section of
+// the given name; headers are not passed.
+template<typename Visit>
+void for_each_section_line(std::string_view content, std::string_view section, Visit&& visit)
+{
+    bool in_section = false;
+    bool seen_section = false;
+    bool in_first_section = false;
+    for_each_line(content, [&](Line const& line) {
+        if (line.kind == LineKind::Header) {
+            in_section = equals_ignoring_case(line.name, section);
+            in_first_section = in_section && !seen_section;
+            seen_section = seen_section || in_section;
+            return in_first_section ? visit(line, true) : true;
+        }
+        return in_section ? visit(line, in_first_section) : true;
+    });
+}
+
+bool is_key_line(Line const& line, std::string_view key)
+{
+    return line.kind == LineKind::Entry && equals_ignoring_case(line.name, key);
 }
 
 std::string_view strip_quotes(std::string_view value)
@@ -95,41 +119,6 @@ std::string_view strip_quotes(std::string_view value)
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         return value.substr(1, value.size() - 2);
     return value;
-}
-
-// What a lookup or an edit needs to know about one section and key.
-struct Scan {
-    std::vector<Line> lines;
-    std::vector<size_t> entries;                 // lines of the key in matching sections, in file order
-    std::optional<size_t> first_section;         // header line of the first matching section
-    std::optional<size_t> first_section_last;    // last non-blank line of that section (the header at least)
-};
-
-Scan scan(std::string_view content, std::string_view section, std::string_view key)
-{
-    Scan result;
-    result.lines = split_lines(content);
-    bool in_section = false;
-    bool in_first_section = false;
-    for (size_t i = 0; i < result.lines.size(); ++i) {
-        auto const& line = result.lines[i];
-        if (line.kind == LineKind::Header) {
-            in_section = equals_ignoring_case(line.name, section);
-            in_first_section = in_section && !result.first_section;
-            if (in_first_section) {
-                result.first_section = i;
-                result.first_section_last = i;
-            }
-            continue;
-        }
-        if (!in_section)
-            continue;
-        if (in_first_section && line.kind != LineKind::Blank)
-            result.first_section_last = i;
-        if (line.kind == LineKind::Entry && equals_ignoring_case(line.name, key))
-            result.entries.push_back(i);
-    }
-    return result;
 }
 
 // The line break to put after a line that ends the file without one: a
@@ -159,52 +148,66 @@ bool is_valid_value(std::string_view value) { return !has_line_breaking_byte(val
 
 std::optional<std::string_view> find_value(std::string_view content, std::string_view section, std::string_view key)
 {
-    auto result = scan(content, section, key);
-    if (result.entries.empty())
-        return std::nullopt;
-    return strip_quotes(result.lines[result.entries.front()].value);
+    std::optional<std::string_view> found;
+    for_each_section_line(content, section, [&](Line const& line, bool) {
+        if (is_key_line(line, key))
+            found = strip_quotes(line.value);
+        return !found;
+    });
+    return found;
 }
 
 std::string with_value(std::string_view content, std::string_view section, std::string_view key,
     std::optional<std::string_view> value)
 {
-    auto found = scan(content, section, key);
     std::string out;
-    out.reserve(content.size() + key.size() + section.size() + (value ? value->size() : 0) + 16);
-
     if (!value) {
         // Every occurrence goes, so that no later duplicate shows through.
+        out.reserve(content.size());
         size_t pos = 0;
-        for (size_t index : found.entries) {
-            auto const& line = found.lines[index];
-            out.append(content.substr(pos, line.begin - pos));
-            pos = line.next;
-        }
+        for_each_section_line(content, section, [&](Line const& line, bool) {
+            if (is_key_line(line, key)) {
+                out.append(content.substr(pos, line.begin - pos));
+                pos = line.next;
+            }
+            return true;
+        });
         out.append(content.substr(pos));
         return out;
     }
 
-    if (!found.entries.empty()) {
+    std::optional<Line> entry;
+    std::optional<Line> first_section_last; // last non-blank line of the first section, its header at least
+    for_each_section_line(content, section, [&](Line const& line, bool in_first_section) {
+        if (is_key_line(line, key)) {
+            entry = line;
+            return false;
+        }
+        if (in_first_section && line.kind != LineKind::Blank)
+            first_section_last = line;
+        return true;
+    });
+    out.reserve(content.size() + key.size() + section.size() + value->size() + 16);
+
+    if (entry) {
         // The key keeps its spelling in the file; blanks around "=" go.
-        auto const& line = found.lines[found.entries.front()];
-        out.append(content.substr(0, line.begin));
-        out.append(line.name);
+        out.append(content.substr(0, entry->begin));
+        out.append(entry->name);
         out.push_back('=');
         out.append(*value);
-        out.append(content.substr(line.end));
+        out.append(content.substr(entry->end));
         return out;
     }
 
-    if (found.first_section_last) {
-        auto const& last = found.lines[*found.first_section_last];
-        out.append(content.substr(0, last.next));
-        if (last.next == content.size())
+    if (first_section_last) {
+        out.append(content.substr(0, first_section_last->next));
+        if (first_section_last->next == content.size())
             out.append(missing_line_end(content));
         out.append(key);
         out.push_back('=');
         out.append(*value);
         out.append("\r\n");
-        out.append(content.substr(last.next));
+        out.append(content.substr(first_section_last->next));
         return out;
     }
 

@@ -276,15 +276,18 @@ void normalise_line_endings(std::string const& path)
     os::wipe(content.value());
 }
 
-void migrate_old_server_settings()
+namespace {
+
+enum class Migration { None, Done, Failed };
+
+// Applies the migration to the file under the write lock; the caller logs
+// the outcome once the lock is released.
+Migration migrate_file(std::string const& path, bool& test_server)
 {
-    auto path = paths::settings_path();
-    if (path.empty() || !os::file_exists(path))
-        return;
     std::lock_guard lock(ini::write_lock());
     auto read = os::read_file(path, ini::k_max_file_bytes);
     if (!read.ok())
-        return;
+        return Migration::None;
     auto content = read.release_value();
     auto text = [&](std::string_view key, size_t size) {
         auto value = ini::find_value(content, "SERVER", key);
@@ -297,12 +300,12 @@ void migrate_old_server_settings()
     auto tlsfp = text("tlsfp", 80);
     if (!(tls.empty() || tls == "0") || port != "9000" || relayport != "2626" || !tlsfp.empty()) {
         os::wipe(content);
-        return;
+        return Migration::None;
     }
 
     // All keys change in one replacement of the file, so that a failure
     // never leaves TLS switched on against the old plain-text port.
-    bool test_server = host == builtin::test_server_host();
+    test_server = host == builtin::test_server_host();
     auto updated = ini::with_value(content, "SERVER", "tls", "1");
     updated = ini::with_value(updated, "SERVER", "port", "9443");
     updated = ini::with_value(updated, "SERVER", "relayport", "2627");
@@ -311,14 +314,30 @@ void migrate_old_server_settings()
     bool ok = os::write_file_atomic(path, updated).ok();
     os::wipe(content);
     os::wipe(updated);
-    if (!ok) {
+    return ok ? Migration::Done : Migration::Failed;
+}
+
+} // namespace
+
+void migrate_old_server_settings()
+{
+    auto path = paths::settings_path();
+    if (path.empty() || !os::file_exists(path))
+        return;
+    bool test_server = false;
+    switch (migrate_file(path, test_server)) {
+    case Migration::None:
+        return;
+    case Migration::Failed:
         log::bridge("INI", "옛 기본값을 옮기지 못했습니다 — tillbay.ini 를 쓸 수 없습니다");
         return;
+    case Migration::Done:
+        log::bridge("INI",
+            std::string("옛 기본값(평문 9000/2626) → 암호화(9443/2627)로 옮김")
+                + (test_server ? " · 테스트 지문 넣음" : " · 운영(정식 인증서, 지문 없음)"));
+        g_migrated = true;
+        return;
     }
-    log::bridge("INI",
-        std::string("옛 기본값(평문 9000/2626) → 암호화(9443/2627)로 옮김")
-            + (test_server ? " · 테스트 지문 넣음" : " · 운영(정식 인증서, 지문 없음)"));
-    g_migrated = true;
 }
 
 void read_server_settings()

@@ -196,6 +196,17 @@ TEST_F(ServerSettingsTest, MigratesOnlyTheOldPlainTextDefaults)
     }
 }
 
+TEST_F(ServerSettingsTest, AMigrationThatCannotWriteChangesNothing)
+{
+    std::string const old = "[SERVER]\r\nport=9000\r\nrelayport=2626\r\n";
+    write(old);
+    ASSERT_TRUE(os::make_dir(m_path + ".tmp").ok());
+    settings::migrate_old_server_settings();
+    EXPECT_FALSE(settings::take_migrated_flag());
+    EXPECT_EQ(content(), old);
+    EXPECT_NE(bridge_log().find(" INI 옛 기본값을 옮기지 못했습니다"), std::string::npos);
+}
+
 TEST_F(ServerSettingsTest, MigrationWithoutAFileCreatesNothing)
 {
     settings::migrate_old_server_settings();
