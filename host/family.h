@@ -16,7 +16,7 @@ namespace tillbay::bridge {
 struct Command {
     std::vector<std::string> fields; // fields[0] is the command name; empty fields are kept
     uint64_t generation = 0;         // the document the command belongs to
-    bool internal = false;           // the program's own command (queued with the 0x01 mark)
+    bool internal = false;           // the program's own (trusted) command, not a page's
 
     std::string_view name() const { return fields.empty() ? std::string_view {} : std::string_view(fields[0]); }
     // Argument i (1-based as in the command text: arg(1) is the first argument); empty when absent.
