@@ -8,6 +8,7 @@
 #include "update/bundle_store.h"
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
@@ -84,9 +85,17 @@ TEST_F(StoreProcesses, KillingAnInstallerAtAnyMomentLeavesAVerifiedRelease)
     auto id_b = id_of("1.0-b", files_b);
 
     // A full install, timed, gives the span the kill points spread over.
-    auto started = std::chrono::steady_clock::now();
+    // The span is that of an install over an existing release, which also
+    // verifies the release in use and prunes.
     ASSERT_NE(run(install_args(dir_a)).find("switched []"), std::string::npos);
-    auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    std::chrono::microseconds span;
+    {
+        Child first(install_args(dir_b));
+        ASSERT_TRUE(first.wait_for("installing"));
+        auto started = std::chrono::steady_clock::now();
+        ASSERT_NE(first.read_all().find("switched []"), std::string::npos);
+        span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    }
     auto snapshot_outside = [&] {
         std::vector<std::string> names;
         for (auto const& e : fs::recursive_directory_iterator(m_dir.path()))
@@ -100,11 +109,15 @@ TEST_F(StoreProcesses, KillingAnInstallerAtAnyMomentLeavesAVerifiedRelease)
     constexpr int kill_points = 40;
     int killed_before_switch = 0;
     for (int i = 0; i < kill_points; ++i) {
-        bool to_b = i % 2 == 0;
+        bool to_b = i % 2 == 1;
         auto const& dir = to_b ? dir_b : dir_a;
         auto const& target = to_b ? id_b : id_a;
         auto const& other = to_b ? id_a : id_b;
-        auto delay = std::chrono::microseconds(span.count() * (2 * i + 1) / (2 * kill_points));
+        // Kill points spread geometrically from 50 µs to the whole span: the
+        // flushes at the end of an install take most of its time, and the
+        // early points are the ones that land inside the copying.
+        auto delay = std::chrono::microseconds(static_cast<long long>(
+            50.0 * std::pow(std::max(1.0, span.count() / 50.0), static_cast<double>(i) / (kill_points - 1))));
         {
             Child installer(install_args(dir));
             ASSERT_TRUE(installer.wait_for("installing"));
