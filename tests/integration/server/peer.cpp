@@ -1,6 +1,12 @@
 #include "peer.h"
 
+#include "foundation/paths.h"
+#include "foundation/settings.h"
+#include "os/fs.h"
 #include "os/net.h"
+#include "server/transport.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <chrono>
@@ -101,6 +107,15 @@ std::string Child::wait_for_line(std::string const& prefix, int timeout_ms)
     }
 }
 
+void Child::drain()
+{
+    int fd = m_out;
+    m_drain = std::thread([fd] {
+        char buffer[4096];
+        while (::read(fd, buffer, sizeof buffer) > 0) { }
+    });
+}
+
 void Child::stop()
 {
     if (m_pid > 0) {
@@ -118,6 +133,8 @@ void Child::stop()
             m_pid = -1;
         }
     }
+    if (m_drain.joinable())
+        m_drain.join();
     if (m_out >= 0) {
         ::close(m_out);
         m_out = -1;
@@ -127,6 +144,13 @@ void Child::stop()
 int port_of(std::string const& line)
 {
     auto colon = line.rfind(':');
+    return colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+}
+
+// "api 127.0.0.1:PORT tls": the port after the first colon.
+static int first_port(std::string const& line)
+{
+    auto colon = line.find(':');
     return colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
 }
 
@@ -186,6 +210,105 @@ std::string Certificates::colon_fingerprint(std::string const& name) const
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;
+}
+
+std::string Platform::binary()
+{
+    // ctest names the build folder; a benchmark run by hand finds it above
+    // its own binary (<build>/tests/...).
+    std::string build;
+    if (char const* named = std::getenv("TB_BUILD_DIR"))
+        build = named;
+    else {
+        std::error_code ignored;
+        std::string self = std::filesystem::read_symlink("/proc/self/exe", ignored).string();
+        auto tests = self.rfind("/tests/");
+        build = tests == std::string::npos ? "." : self.substr(0, tests);
+    }
+    std::string path = build + "/tools/platform/tillbay-platform";
+    return ::access(path.c_str(), X_OK) == 0 ? path : std::string {};
+}
+
+bool Platform::start(bool plain)
+{
+    std::string program = binary();
+    if (program.empty())
+        return false;
+    pos_dir = dir.file("pos");
+    std::string data = dir.file("data");
+    if (!shell(program + " init " + pos_dir + " --data " + data + (plain ? " --plain" : "")))
+        return false;
+    std::vector<std::string> argv { program, "serve", "--data", data, "--api-port", "0", "--relay-port", "0",
+        "--web-port", "0", "--control-port", "0" };
+    if (plain)
+        argv.push_back("--plain");
+    if (!child.start(argv))
+        return false;
+    api_port = first_port(child.wait_for_line("api ", 20000));
+    control_port = first_port(child.wait_for_line("control ", 10000));
+    if (child.wait_for_line("ready", 10000).empty() || api_port <= 0 || control_port <= 0)
+        return false;
+    child.drain();
+    auto accounts = os::read_file(pos_dir + "/accounts.json", 1 << 20);
+    if (!accounts.ok())
+        return false;
+    auto json = nlohmann::json::parse(accounts.value(), nullptr, false);
+    if (json.is_discarded())
+        return false;
+    staff_id = json["staff"]["id"];
+    staff_password = json["staff"]["password"];
+    owner_id = json["owner"]["id"];
+    owner_password = json["owner"]["password"];
+    storeidx = json.value("store", 1);
+    return true;
+}
+
+bool Platform::configure_pos()
+{
+    paths::set_exe_dir_for_testing(pos_dir + "/");
+    if (!settings::write_profile("SERVER", "port", std::to_string(api_port)))
+        return false;
+    settings::read_server_settings();
+    auto const& server = settings::server();
+    transport::configure(server.tls, server.tlsfp, server.host);
+    return server.port == api_port;
+}
+
+std::string Platform::control(std::string const& method, std::string const& path, std::string const& body)
+{
+    std::string body_file = dir.file("control-body.json");
+    std::string command = "curl -s -m 10 -X " + method + " http://127.0.0.1:" + std::to_string(control_port) + path;
+    if (!body.empty()) {
+        (void)os::write_file(body_file, body);
+        command += " -H 'Content-Type: application/json' --data-binary @" + body_file;
+    }
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p)
+        return {};
+    std::string out;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+        out.append(buffer, n);
+    ::pclose(p);
+    return out;
+}
+
+std::vector<std::string> Platform::requests_after(long long seq, long long* last_seq)
+{
+    std::vector<std::string> lines;
+    auto json = nlohmann::json::parse(control("GET", "/control/requests?after=" + std::to_string(seq)), nullptr, false);
+    if (json.is_discarded() || !json.contains("requests"))
+        return lines;
+    for (auto const& r : json["requests"]) {
+        if (r.value("listener", "") != "api")
+            continue;
+        lines.push_back(std::to_string(r.value("grade", 0)) + " " + std::to_string(r.value("useridx", 0LL)) + " "
+            + r.value("command", ""));
+        if (last_seq)
+            *last_seq = r.value("seq", 0LL);
+    }
+    return lines;
 }
 
 } // namespace tillbay::peers

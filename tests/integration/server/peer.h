@@ -5,6 +5,7 @@
 // certificates they present, made with the openssl command line.
 
 #include <string>
+#include <thread>
 #include <sys/types.h>
 #include <vector>
 
@@ -38,6 +39,9 @@ public:
     bool start(std::vector<std::string> const& argv, std::vector<std::string> const& extra_env = {});
     // Reads lines until one begins with prefix; the line, or "" after timeout_ms.
     std::string wait_for_line(std::string const& prefix, int timeout_ms);
+    // From now on the child's output is read and dropped, so that a chatty
+    // child never blocks on a full pipe.
+    void drain();
     // Ends the child (SIGTERM, then SIGKILL) and reaps it.
     void stop();
     pid_t pid() const { return m_pid; }
@@ -45,6 +49,7 @@ public:
 private:
     pid_t m_pid = -1;
     int m_out = -1;
+    std::thread m_drain;
     std::string m_pending;
 };
 
@@ -66,6 +71,29 @@ struct Certificates {
     std::string key(std::string const& name) const { return dir + "/" + name + ".key"; }
     // SHA-256 of the DER certificate as "AB:CD:..." (openssl x509 -fingerprint).
     std::string colon_fingerprint(std::string const& name) const;
+};
+
+// The reference platform (tillbay-platform) with a POS folder of its making:
+// "init" writes tillbay.ini and accounts.json, "serve" listens on free ports.
+struct Platform {
+    TempDir dir;
+    Child child;
+    int api_port = 0;
+    int control_port = 0;
+    std::string pos_dir;  // holds tillbay.ini and accounts.json
+    std::string staff_id, staff_password, owner_id, owner_password;
+    int storeidx = 0;
+
+    // The binary under the build folder (TB_BUILD_DIR), or "" when not built.
+    static std::string binary();
+    bool start(bool plain = false);
+    // Points the settings at this POS folder (port included), reads them and
+    // configures the transport the way start-up does.
+    bool configure_pos();
+    // The control interface: GET or POST with a JSON body; the answer's body.
+    std::string control(std::string const& method, std::string const& path, std::string const& body = {});
+    // Commands the API server received after seq, as "grade useridx command" lines.
+    std::vector<std::string> requests_after(long long seq, long long* last_seq = nullptr);
 };
 
 } // namespace tillbay::peers
