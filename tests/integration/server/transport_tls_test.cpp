@@ -203,6 +203,16 @@ TEST_F(TransportTls, PlainServerOnTheTlsPortIsNamed)
         ASSERT_FALSE(socket.ok());
         EXPECT_EQ(socket.error().message, "보안 연결 실패: TLS 핸드셰이크 중 끊김 — 서버가 TLS 포트가 아닐 수 있습니다");
     }
+    // A server that takes the connection and never answers the hello.
+    std::atomic<bool> release { false };
+    PlainServer mute([&](os::net::Fd) {
+        while (!release)
+            ::usleep(10'000);
+    });
+    auto socket = transport::connect("127.0.0.1", mute.port(), 5000);
+    release = true;
+    ASSERT_FALSE(socket.ok());
+    EXPECT_EQ(socket.error().message, "보안 연결 실패: TLS 핸드셰이크 응답 없음");
     EXPECT_EQ(transport::slots_in_use(), 0);
 }
 
