@@ -291,8 +291,13 @@ SendOutcome send_all(int fd, std::string_view bytes, int timeout_ms)
             return outcome;
         }
         int left = remaining_ms(deadline);
-        if (left == 0 || wait(fd, Direction::Write, left) != Ready::Yes) {
-            outcome.code = Clock::now() >= deadline ? code_timeout : code_reset;
+        Ready ready = left == 0 ? Ready::TimedOut : wait(fd, Direction::Write, left);
+        if (ready == Ready::TimedOut) {
+            outcome.code = code_timeout;
+            return outcome;
+        }
+        if (ready == Ready::Failed) {
+            outcome.code = code_reset;
             return outcome;
         }
     }
