@@ -37,6 +37,18 @@ Result<std::string> resolve(std::string_view path);
 // Whether a page exists in the bundle in use (the page check of merchant pages).
 bool page_exists(std::string_view page);
 
+// The page check before a merchant page is shown. The caller shows status in
+// the status line, logs log_text under "UI", and, when start_update is set,
+// sets the update state to ("ui-fetch", "화면을 받는 중입니다"), sends it to the
+// page and starts the update thread.
+struct PageCheck {
+    bool allow = false;
+    std::string status;
+    std::string log_text;
+    bool start_update = false;
+};
+PageCheck check_merchant_page(std::string_view page, bool virtual_host_available, std::string_view update_state);
+
 // Start-up: prepares a verified bundle from the installation copy when none
 // is in use. True when it switched (log "설치본에서 검증된 화면 묶음을 준비했습니다").
 bool seed_from_installation();
