@@ -178,7 +178,10 @@ HttpResponse publish(Platform& platform, Json const& body)
             if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_')
                 return fail(400, "uiVersion may hold letters, digits, '.', '-' and '_' only");
         std::map<std::string, std::string> files;
-        for (auto const& [name, content] : body.value("files", Json::object()).items()) {
+        Json const given = body.value("files", Json::object());
+        if (!given.is_object())
+            return fail(400, "files must be an object of names and texts");
+        for (auto const& [name, content] : given.items()) {
             if (!valid_bundle_name(name) || !content.is_string())
                 return fail(400, "bad file name or content: " + name);
             files[name] = content.get<std::string>();
