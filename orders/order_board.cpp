@@ -1,0 +1,120 @@
+#include "orders/order_board.h"
+
+#include "door/door_state.h"
+#include "foundation/json_text.h"
+#include "orders/kitchen_filter.h"
+#include "server/session.h"
+
+#include <chrono>
+
+namespace tillbay::orders {
+
+void hand_to_kitchen_printing(std::string_view) { }
+
+BoardHooks BoardHooks::standard()
+{
+    BoardHooks hooks;
+    hooks.store_call = [](std::string_view command, api::StoreResult& result) { return api::store_call(command, result); };
+    hooks.now_ms = [] {
+        return static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+    };
+    hooks.kitchen_printing = hand_to_kitchen_printing;
+    return hooks;
+}
+
+OrderBoard::OrderBoard(BoardHooks hooks)
+    : m_hooks(std::move(hooks))
+{
+}
+
+bool OrderBoard::refresh(bridge::Page& page)
+{
+    if (!session::staff_signed_in())
+        return false;
+    api::StoreResult result;
+    std::string command = "cmd=110&storeidx=" + std::to_string(session::storeidx());
+    if (!m_hooks.store_call(command, result) || !result.accepted())
+        return false;
+
+    page.callback("setOrderList", json::quote(result.resultData));
+    door::set_kitchen_list(kitchen_filter(result.resultData));
+    if (m_hooks.kitchen_printing)
+        m_hooks.kitchen_printing(result.resultData);
+    today_summary(result.resultData, page);
+    return true;
+}
+
+void OrderBoard::today_summary(std::string const& list_text, bridge::Page& page)
+{
+    uint64_t now = m_hooks.now_ms();
+    bool changed = !m_summary_asked || list_text != m_summary_list;
+    if (!changed && now - m_summary_at <= summary_interval_ms)
+        return;
+    // Stamped before the request, whatever comes of it, so that a failing
+    // summary is tried at most once a minute while the list stays the same.
+    m_summary_list = list_text;
+    m_summary_at = now;
+    m_summary_asked = true;
+    if (!session::staff_signed_in())
+        return;
+    api::StoreResult result;
+    if (!m_hooks.store_call("cmd=133&storeidx=" + std::to_string(session::storeidx()), result) || !result.accepted())
+        return;
+    int count = json::int_field(result.resultData, "count", -1);
+    int amount = json::int_field(result.resultData, "amount", -1);
+    if (count < 0 || amount < 0)
+        return;
+    page.callback("setTodaySummary", std::to_string(count) + "," + std::to_string(amount));
+}
+
+void OrderBoard::detail(int orderidx, bridge::Page& page)
+{
+    if (!session::staff_signed_in())
+        return;
+    api::StoreResult result;
+    std::string command = "cmd=111&storeidx=" + std::to_string(session::storeidx()) + "&orderidx=" + std::to_string(orderidx);
+    std::string error_head = "{\"error\":1,\"orderidx\":" + std::to_string(orderidx) + ",\"msg\":";
+    if (!m_hooks.store_call(command, result)) {
+        page.status(text_detail_failed);
+        page.callback("setOrderDetail", error_head + json::quote(text_detail_unreachable) + "}");
+        return;
+    }
+    if (!result.accepted()) {
+        std::string text = result.refusal(text_detail_failed);
+        page.status(text);
+        page.callback("setOrderDetail", error_head + json::quote(text) + "}");
+        return;
+    }
+    page.callback("setOrderDetail", json::quote(result.resultData));
+}
+
+void OrderBoard::table_count(bridge::Page& page)
+{
+    if (!session::staff_signed_in())
+        return;
+    api::StoreResult result;
+    if (!m_hooks.store_call("cmd=112&storeidx=" + std::to_string(session::storeidx()), result))
+        return;
+    // The result code is not looked at: a refusal has neither field and shows no tables.
+    int tables = json::int_field(result.resultData, "tablenum", -1);
+    if (tables < 0)
+        tables = json::int_field(result.resultData, "tablecount", 0);
+    if (tables < 0)
+        tables = 0;
+    page.callback("setTableCount", std::to_string(tables));
+}
+
+void OrderBoard::run_action(std::string_view request, std::optional<std::string_view> success_message, bridge::Page& page)
+{
+    api::StoreResult result;
+    if (!m_hooks.store_call(request, result))
+        page.status(result.error.empty() ? std::string(text_list_failed) : result.error);
+    else if (!result.accepted())
+        page.status(result.refusal(text_list_failed));
+    else if (success_message)
+        page.status(*success_message);
+    refresh(page);
+}
+
+} // namespace tillbay::orders

@@ -1,0 +1,77 @@
+#pragma once
+
+// The order board: the store's current orders as the platform server has
+// them. The native side keeps no model of its own; it passes the server's
+// JSON to the page unchanged and reads only what the kitchen needs. Every
+// list it fetches also feeds the kitchen list cache (served to the kitchen
+// display by the tablet door) and automatic kitchen-ticket printing.
+//
+// UI thread only. Requests are synchronous, bounded by the API call's waits.
+
+#include "host/family.h"
+#include "server/api.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tillbay::orders {
+
+// The day's summary is asked for again at most this often while the list stays the same.
+inline constexpr uint64_t summary_interval_ms = 60'000;
+
+inline constexpr char const* text_detail_failed = "주문 상세를 받지 못했습니다";
+inline constexpr char const* text_detail_unreachable = "내역을 받지 못했습니다 — 서버에 닿지 못했습니다";
+inline constexpr char const* text_list_failed = "주문 목록을 받지 못했습니다";
+
+// Automatic kitchen-ticket printing's entry: it decides by itself whether a
+// list holds anything to print. Until the printing subsystem attaches, the
+// list stops here.
+void hand_to_kitchen_printing(std::string_view list_text);
+
+struct BoardHooks {
+    // Sends a store command; false when no answer came (result.error says why).
+    std::function<bool(std::string_view command, api::StoreResult& result)> store_call;
+    // Milliseconds of a monotonic clock, for the summary throttle.
+    std::function<uint64_t()> now_ms;
+    // Gets every fetched list.
+    std::function<void(std::string_view list_text)> kitchen_printing;
+
+    // The real API call, the monotonic clock and the printing hand-off.
+    static BoardHooks standard();
+};
+
+class OrderBoard {
+public:
+    explicit OrderBoard(BoardHooks hooks = BoardHooks::standard());
+
+    // Reloads the board: setOrderList, the kitchen list cache, kitchen
+    // printing and, throttled, setTodaySummary. True when the list was
+    // fetched and accepted. A failure changes nothing and shows nothing.
+    bool refresh(bridge::Page& page);
+
+    // setOrderDetail with the detail, or with an error object the page can
+    // leave its loading state on.
+    void detail(int orderidx, bridge::Page& page);
+
+    // setTableCount.
+    void table_count(bridge::Page& page);
+
+    // Sends one order request, reports its outcome in the status message
+    // (success_message only when the server accepted it) and reloads the
+    // board whatever happened, so the page shows the server's state.
+    void run_action(std::string_view request, std::optional<std::string_view> success_message, bridge::Page& page);
+
+private:
+    void today_summary(std::string const& list_text, bridge::Page& page);
+
+    BoardHooks m_hooks;
+    // The list that last led to a summary request, and when it was made.
+    std::string m_summary_list;
+    uint64_t m_summary_at = 0;
+    bool m_summary_asked = false;
+};
+
+} // namespace tillbay::orders

@@ -1,0 +1,267 @@
+#include "door/door_state.h"
+#include "foundation/json_text.h"
+#include "orders/order_board.h"
+#include "orders/order_family.h"
+#include "recording_page.h"
+#include "server/session.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+using namespace tillbay;
+using test::RecordingPage;
+
+namespace {
+
+// The server as a script: each command text gets the next answer queued for
+// its command number; without one the exchange fails as if the server
+// could not be reached.
+struct ScriptedServer {
+    struct Answer {
+        bool reached = true;
+        std::string code = "0";
+        std::string data;
+        std::string message;
+        std::string error;
+    };
+    std::map<std::string, std::deque<Answer>> answers;
+    std::vector<std::string> sent;
+    uint64_t now = 1'000'000;
+    std::vector<std::string> printed;
+
+    void answer(std::string const& cmd, Answer a) { answers[cmd].push_back(std::move(a)); }
+
+    orders::BoardHooks hooks()
+    {
+        orders::BoardHooks h;
+        h.store_call = [this](std::string_view command, api::StoreResult& result) {
+            sent.emplace_back(command);
+            std::string cmd(command.substr(0, command.find('&')));
+            auto& queue = answers[cmd];
+            if (queue.empty()) {
+                result.error = "서버에 연결하지 못했습니다";
+                return false;
+            }
+            Answer a = queue.front();
+            queue.pop_front();
+            if (!a.reached) {
+                result.error = a.error;
+                return false;
+            }
+            result.resultCode = a.code;
+            result.resultData = a.data;
+            result.message = a.message;
+            return true;
+        };
+        h.now_ms = [this] { return now; };
+        h.kitchen_printing = [this](std::string_view list) { printed.emplace_back(list); };
+        return h;
+    }
+};
+
+constexpr char const* list_a = R"({"orders":[{"orderidx":41,"ordersrc":"plainpay","items":[]},{"orderidx":42,"paystatus":1,"tablenum":3,"memo":"a\"b	c"}]})";
+constexpr char const* list_b = R"({"orders":[]})";
+constexpr char const* summary = R"({"count":3,"amount":45000})";
+
+class OrderBoardTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        session::reset();
+        session::set_staff(7, 1001, "틸베이 한식당", false);
+        door::set_kitchen_list("");
+    }
+    void TearDown() override { session::reset(); }
+
+    ScriptedServer server;
+    RecordingPage page;
+};
+
+TEST_F(OrderBoardTest, RefreshAnswersThePageFillsTheKitchenCacheAndAsksForTheSummary)
+{
+    server.answer("cmd=110", { .data = list_a });
+    server.answer("cmd=133", { .data = summary });
+    orders::OrderBoard board(server.hooks());
+    EXPECT_TRUE(board.refresh(page));
+
+    EXPECT_EQ(server.sent, (std::vector<std::string> { "cmd=110&storeidx=7", "cmd=133&storeidx=7" }));
+    ASSERT_EQ(page.said.size(), 2u);
+    EXPECT_EQ(page.said[0], "setOrderList(" + json::quote(list_a) + ")");
+    EXPECT_EQ(page.said[1], "setTodaySummary(3,45000)");
+    EXPECT_EQ(door::kitchen_list(), R"({"orders":[{"orderidx":42,"paystatus":1,"tablenum":3,"memo":"a\"b	c"}]})");
+    EXPECT_EQ(server.printed, std::vector<std::string> { list_a });
+}
+
+TEST_F(OrderBoardTest, FailedFetchChangesNothing)
+{
+    door::set_kitchen_list("previous");
+    server.answer("cmd=110", { .reached = false });
+    server.answer("cmd=110", { .code = "9", .message = "점검 중" });
+    orders::OrderBoard board(server.hooks());
+    EXPECT_FALSE(board.refresh(page));
+    EXPECT_FALSE(board.refresh(page));
+    EXPECT_TRUE(page.said.empty());
+    EXPECT_TRUE(server.printed.empty());
+    EXPECT_EQ(door::kitchen_list(), "previous");
+    EXPECT_EQ(server.sent.size(), 2u); // no summary request either
+}
+
+TEST_F(OrderBoardTest, NothingIsSentWhileSignedOut)
+{
+    session::reset();
+    orders::OrderBoard board(server.hooks());
+    orders::OrderFamily family(board);
+    for (std::string name : { "refreshorders", "orderdetail", "tablecount" }) {
+        bridge::Command command { { name, "5" } };
+        EXPECT_EQ(family.handle(command, page), bridge::Handled::Yes) << name;
+    }
+    EXPECT_TRUE(server.sent.empty());
+    EXPECT_TRUE(page.said.empty());
+}
+
+TEST_F(OrderBoardTest, SummaryIsThrottledToListChangesAndOncePerMinute)
+{
+    orders::OrderBoard board(server.hooks());
+    auto refresh_with = [&](char const* list, uint64_t at) {
+        server.now = at;
+        server.answer("cmd=110", { .data = list });
+        server.answer("cmd=133", { .data = summary });
+        board.refresh(page);
+        server.answers["cmd=133"].clear();
+    };
+    auto summaries = [&] { return std::count(server.sent.begin(), server.sent.end(), "cmd=133&storeidx=7"); };
+
+    refresh_with(list_a, 1'000'000);
+    EXPECT_EQ(summaries(), 1);
+    refresh_with(list_a, 1'030'000); // the same list 30 s later
+    EXPECT_EQ(summaries(), 1);
+    refresh_with(list_a, 1'060'000); // exactly a minute is not more than a minute
+    EXPECT_EQ(summaries(), 1);
+    refresh_with(list_a, 1'061'000);
+    EXPECT_EQ(summaries(), 2);
+    refresh_with(list_b, 1'062'000); // a changed list asks at once
+    EXPECT_EQ(summaries(), 3);
+}
+
+TEST_F(OrderBoardTest, FailingSummaryIsStampedAndRetriedAfterAMinute)
+{
+    orders::OrderBoard board(server.hooks());
+    auto summary_calls = [&] { return std::count(server.sent.begin(), server.sent.end(), "cmd=133&storeidx=7"); };
+    server.answer("cmd=110", { .data = list_a });
+    server.answer("cmd=133", { .reached = false });
+    board.refresh(page);
+    server.now += 10'000;
+    server.answer("cmd=110", { .data = list_a });
+    board.refresh(page);
+    EXPECT_EQ(summary_calls(), 1);
+    server.now += 51'000;
+    server.answer("cmd=110", { .data = list_a });
+    server.answer("cmd=133", { .data = R"({"count":3})" }); // amount missing: no callback
+    board.refresh(page);
+    EXPECT_EQ(summary_calls(), 2);
+    for (auto const& said : page.said)
+        EXPECT_EQ(said.rfind("setTodaySummary", 0), std::string::npos) << said;
+}
+
+TEST_F(OrderBoardTest, DetailAnswersEveryOutcome)
+{
+    orders::OrderBoard board(server.hooks());
+    orders::OrderFamily family(board);
+    struct Case {
+        ScriptedServer::Answer answer;
+        std::string arg;
+        std::vector<std::string> said;
+    } cases[] = {
+        { { .data = R"({"ordernum":"A-12","menus":[]})" }, "12",
+            { "setOrderDetail(" + json::quote(R"({"ordernum":"A-12","menus":[]})") + ")" } },
+        { { .reached = false }, "12",
+            { "status:주문 상세를 받지 못했습니다",
+                R"(setOrderDetail({"error":1,"orderidx":12,"msg":"내역을 받지 못했습니다 — 서버에 닿지 못했습니다"}))" } },
+        { { .code = "3", .message = "없는 \"주문\"입니다" }, "12",
+            { "status:없는 \"주문\"입니다", R"(setOrderDetail({"error":1,"orderidx":12,"msg":"없는 \"주문\"입니다"}))" } },
+        // No argument sends order 0, and the refusal names order 0.
+        { { .code = "3" }, "",
+            { "status:주문 상세를 받지 못했습니다", R"(setOrderDetail({"error":1,"orderidx":0,"msg":"주문 상세를 받지 못했습니다"}))" } },
+    };
+    for (auto const& c : cases) {
+        page.said.clear();
+        server.sent.clear();
+        server.answer("cmd=111", c.answer);
+        bridge::Command command { c.arg.empty() ? std::vector<std::string> { "orderdetail" } : std::vector<std::string> { "orderdetail", c.arg } };
+        family.handle(command, page);
+        EXPECT_EQ(page.said, c.said);
+        ASSERT_EQ(server.sent.size(), 1u);
+        EXPECT_EQ(server.sent[0], "cmd=111&storeidx=7&orderidx=" + (c.arg.empty() ? std::string("0") : c.arg));
+    }
+}
+
+TEST_F(OrderBoardTest, TableCountReadsEitherFieldAndIgnoresTheResultCode)
+{
+    orders::OrderBoard board(server.hooks());
+    struct Case {
+        ScriptedServer::Answer answer;
+        std::vector<std::string> said;
+    } cases[] = {
+        { { .data = R"({"tablenum":12})" }, { "setTableCount(12)" } },
+        { { .data = R"({"tablecount":"8"})" }, { "setTableCount(8)" } },
+        { { .data = R"({"tablenum":-1,"tablecount":6})" }, { "setTableCount(6)" } },
+        { { .data = "{}" }, { "setTableCount(0)" } },
+        { { .code = "9", .data = "{}" }, { "setTableCount(0)" } },
+        { { .reached = false }, {} },
+    };
+    for (auto const& c : cases) {
+        page.said.clear();
+        server.answer("cmd=112", c.answer);
+        board.table_count(page);
+        EXPECT_EQ(page.said, c.said);
+    }
+}
+
+TEST_F(OrderBoardTest, ActionRunnerReportsTheOutcomeAndAlwaysReloads)
+{
+    orders::OrderBoard board(server.hooks());
+    struct Case {
+        ScriptedServer::Answer answer;
+        std::optional<std::string_view> success;
+        std::string status;
+    } cases[] = {
+        { {}, "조리를 시작했습니다", "status:조리를 시작했습니다" },
+        { {}, std::nullopt, "" },
+        { { .code = "5", .message = "이미 취소된 주문입니다" }, "조리를 시작했습니다", "status:이미 취소된 주문입니다" },
+        { { .code = "5" }, std::nullopt, "status:주문 목록을 받지 못했습니다" },
+        { { .reached = false, .error = "서버 응답이 없습니다" }, "조리를 시작했습니다", "status:서버 응답이 없습니다" },
+        { { .reached = false }, std::nullopt, "status:주문 목록을 받지 못했습니다" },
+    };
+    for (auto const& c : cases) {
+        page.said.clear();
+        server.sent.clear();
+        server.answer("cmd=121", c.answer);
+        // The reload after the action fails: the action's own message still shows.
+        board.run_action("cmd=121&storeidx=7&orderidx=5", c.success, page);
+        EXPECT_EQ(page.said, c.status.empty() ? std::vector<std::string> {} : std::vector<std::string> { c.status });
+        EXPECT_EQ(server.sent, (std::vector<std::string> { "cmd=121&storeidx=7&orderidx=5", "cmd=110&storeidx=7" }));
+    }
+}
+
+TEST(OrderFamily, ArgumentsAreReadAsDecimalIntegers)
+{
+    struct Case {
+        std::string_view text;
+        int value;
+    } cases[] = { { "", 0 }, { "17", 17 }, { "  42", 42 }, { "-3", -3 }, { "12abc", 12 }, { "abc", 0 }, { "+8", 8 },
+        { "99999999999999999999", 2147483647 }, { "-99999999999999999999", -2147483648 } };
+    for (auto const& c : cases)
+        EXPECT_EQ(orders::int_argument(c.text), c.value) << c.text;
+}
+
+TEST(OrderFamily, OtherCommandsAreLeftToTheNextFamily)
+{
+    orders::OrderBoard board(orders::BoardHooks {});
+    orders::OrderFamily family(board);
+    RecordingPage page;
+    EXPECT_EQ(family.handle(bridge::Command { { "getlayout" } }, page), bridge::Handled::No);
+    EXPECT_EQ(family.handle(bridge::Command { { "refreshorder" } }, page), bridge::Handled::No);
+}
+
+} // namespace
