@@ -366,7 +366,7 @@ void register_store_commands(CommandTables& t)
     o[6] = [](Call& call) { put_setting(call, "photo_mode" + std::to_string(call.num("mode")), call.str("photopath")); return Reply::ok({ { "ok", true } }); };
     o[8] = [](Call& call) {
         if (call.str("type") == "get")
-            return Reply::ok({ { "settings", rows(call, "SELECT name, value FROM settings WHERE storeidx=? AND (name LIKE 'biz_%' OR name='benefit')", { call.storeidx }) },
+            return Reply::ok({ { "settings", rows(call, "SELECT name, value FROM settings WHERE storeidx=? AND (substr(name,1,8)='biz_mode' OR name='benefit')", { call.storeidx }) },
                 { "deliveryfee", setting(call, "deliveryfee") }, { "deliveryfree", setting(call, "deliveryfree") } });
         std::string name = call.str("type") == "setbenefit" ? "benefit" : "biz_mode" + std::to_string(call.num("mode"));
         put_setting(call, name, call.str("value"));
