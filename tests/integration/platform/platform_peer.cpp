@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -173,6 +174,7 @@ PlatformProcess::PlatformProcess(std::vector<std::string> extra, std::string dat
     if (data_dir.empty()) {
         char name[] = "/tmp/tbplatdataXXXXXX";
         data_dir = mkdtemp(name);
+        m_owns_dir = true;
     }
     m_data_dir = data_dir;
     std::vector<std::string> args { binary(), "serve", "--data", m_data_dir, "--api-port", "0", "--relay-port", "0", "--web-port",
@@ -217,7 +219,14 @@ PlatformProcess::PlatformProcess(std::vector<std::string> extra, std::string dat
         m_info = control("GET", "/control/info");
 }
 
-PlatformProcess::~PlatformProcess() { stop(); }
+PlatformProcess::~PlatformProcess()
+{
+    stop();
+    if (m_owns_dir) {
+        std::error_code ec;
+        std::filesystem::remove_all(m_data_dir, ec);
+    }
+}
 
 void PlatformProcess::stop()
 {

@@ -48,6 +48,7 @@ private:
     pid_t m_pid = -1;
     bool m_ready = false;
     bool m_plain = false;
+    bool m_owns_dir = false; // a folder it made itself is removed at the end
     std::string m_data_dir;
     std::string m_fingerprint;
     std::map<std::string, Listener> m_listeners;

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <atomic>
 #include <set>
 #include <thread>
@@ -287,6 +288,10 @@ TEST(PlatformWeb, ServesManifestFilesWithMatchingHashesAndPublishes)
     run_shell("printf x > " + ui + "/.hidden; printf y > " + ui + "/CMakeLists.txt");
     PlatformProcess p({ "--ui", ui });
     ASSERT_TRUE(p.ready());
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() { std::filesystem::remove_all(dir); }
+    } cleanup { ui };
     int web = p.listener("web").port;
     auto get = [&](std::string const& path) {
         std::string raw = http_request(web, "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
@@ -420,11 +425,11 @@ TEST(PlatformRobustness, InjectedFaults)
 
 TEST(PlatformRobustness, DatabaseSurvivesKillAndResetRestoresDemo)
 {
-    std::string data;
+    char folder[] = "/tmp/tbplatkillXXXXXX";
+    std::string data = mkdtemp(folder);
     {
-        PlatformProcess p({ "--plain" });
+        PlatformProcess p({ "--plain" }, data);
         ASSERT_TRUE(p.ready());
-        data = p.data_dir();
         // Orders are created from another thread while the server is killed.
         std::atomic<bool> stop { false };
         std::thread writer([&] {
@@ -454,4 +459,6 @@ TEST(PlatformRobustness, DatabaseSurvivesKillAndResetRestoresDemo)
     EXPECT_EQ(again.control("POST", "/control/reset")["ok"], true);
     std::string t = "&token=" + again.sign_in_staff();
     EXPECT_EQ(orders_of(again.store_call("cmd=110&storeidx=1" + t)).size(), 9u);
+    again.stop();
+    std::filesystem::remove_all(data);
 }
