@@ -18,9 +18,11 @@
 #include "host/shell_app_queue.h"
 #include "host/shell_main_window.h"
 #include "os/fs.h"
+#include "os/linux/alert_gtk.h"
 #include "os/linux/gtk_main_window.h"
 #include "os/linux/webkit_automation.h"
 #include "os/linux/webkit_view.h"
+#include "orders/order_wiring.h"
 #include "server/login_family.h"
 #include "server/session.h"
 #include "server/transport.h"
@@ -91,9 +93,11 @@ struct Program {
     std::unique_ptr<gtk::AutomationServer> automation;
     std::unique_ptr<host::ServiceWatch> service_watch;
     std::unique_ptr<server::LoginFamily> login_family;
+    std::unique_ptr<orders::OrderWiring> orders;
     server::UpdateState update_state;
     bool test_port = false;
     int exit_code = 0;
+    std::unique_ptr<gtk::AlertService> alert;
 };
 
 Program* g_program = nullptr;
@@ -104,6 +108,8 @@ void handle_app_message(shell::AppMessage& message)
     if (!program.view)
         return;
     host::Bridge& bridge = program.view->bridge();
+    if (program.orders && program.orders->take_app_message(message))
+        return;
     switch (message.id) {
     case shell::AppMessageId::Drain:
     case shell::AppMessageId::OrderEvent:
@@ -298,13 +304,19 @@ int run(int argc, char** argv)
     events.destroyed = [] {
         Program& p = *g_program;
         p.window->stop_timers();
-        p.window->remove_tray_icon();
-        p.window->destroy_badge();
+        if (p.alert)
+            p.alert->shut_down();
+        if (p.orders)
+            p.orders->shut_down();
         if (p.service_watch)
             p.service_watch->stop();
         p.automation.reset();
     };
     events.tray_activated = [] { g_program->app_queue->post(shell::AppMessageId::Tray, 0x0202); };
+    events.alert_tick = [] {
+        if (g_program->alert)
+            g_program->alert->tick();
+    };
     program.window = std::make_unique<gtk::MainWindow>(std::move(events), resources::find("icon.png"));
     program.window->show();
 
@@ -321,6 +333,8 @@ int run(int argc, char** argv)
         });
     program.view->set_on_web_process_gone([] { g_program->app_queue->post(shell::AppMessageId::NavRefresh); });
     host::Bridge& bridge = program.view->bridge();
+    program.orders = std::make_unique<orders::OrderWiring>(bridge, *program.app_queue);
+    program.orders->attach();
 
     shell::MainWindow::Context shell_context;
     shell_context.port = program.window.get();
@@ -345,6 +359,7 @@ int run(int argc, char** argv)
         page_script(page, g_program->view->bridge().service_state().server_down_script());
     };
     login.push_stop = [] { g_program->view->bridge().service_state().clear_channel_clock(); };
+    program.orders->add_login_hooks(login);
     program.login_family = std::make_unique<server::LoginFamily>(std::move(login));
     bridge.set_family(host::FamilySlot::Login, program.login_family.get());
 
@@ -365,11 +380,19 @@ int run(int argc, char** argv)
         g_program->update_state = { std::string(state), std::string(text) };
         send_update_state(page);
     };
+    program.orders->add_bridge_hooks(hooks);
     bridge.set_hooks(std::move(hooks));
 
     // 16-17. Tray icon, alert badge, and the alert tick.
-    program.window->add_tray_icon(tray_icon_path());
-    program.window->create_badge();
+    program.alert = std::make_unique<gtk::AlertService>(gtk::AlertConfig {
+        [] { return g_program && g_program->window ? g_program->window->window() : nullptr; },
+        [] { g_program->shell->bring_to_front(); },
+        [] { g_program->app_queue->post(shell::AppMessageId::Tray, 0x0202); },
+        tray_icon_path(),
+        resources::find,
+    });
+    program.alert->attach(bridge, program.shell_family.get());
+    program.alert->start();
     program.window->start_alert_timer();
 
     // 18. Full screen as it was left.
