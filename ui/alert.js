@@ -21,30 +21,31 @@
     return isNaN(n) ? fallback : n;
   }
 
-  // An order waits for the staff while it is new (received, not yet cooking)
-  // and belongs in the kitchen: not a bare payment, not cancelled, and paid
-  // or paid on leaving.
+  // An order waits for the staff while the board shows it among the new
+  // ones: not done or cancelled, not waiting for its payment, not cooking.
   function waiting(order) {
     var status = num(order.status, 1);
-    if (status > 1) return false;
-    if (String(order.ordersrc || '') === 'plainpay') return false;
-    if (num(order.menucount, 1) === 0 && Array.isArray(order.items) && order.items.length === 0) return false;
+    if (status === 4 || status === 3 || status === 2 || status === 0) return false;
     return num(order.paystatus, 1) === 1 || num(order.prepay, 0) === 0;
   }
 
-  // What the badge shows for an order: the table, or the kind of order with
-  // the number the customer was given.
+  // What the badge shows for an order, in the board's own words: the table,
+  // or the kind of order with the number the customer was given.
   function label(order) {
     var table = num(order.tablenum, 0);
+    var src = String(order.ordersrc || '');
     var number = order.ordernum;
     if (number === undefined || number === null || number === '' || String(number) === '0') number = order.orderidx;
-    var src = String(order.ordersrc || '');
-    if (table > 0 && src !== 'table_takeout') return '테이블 ' + table;
-    var kind = '주문';
-    if (src === 'table_takeout' || src === 'map_takeout') kind = num(order.pickup, 0) > 0 ? '픽업' : '포장';
-    else if (num(order.pickup, 0) > 0) kind = '픽업';
-    else if (src === 'pos') kind = 'POS 주문';
-    return kind + ' ' + number + '번';
+    var items = Array.isArray(order.items) ? order.items : [];
+    var plain = src === 'plainpay' || (num(order.menucount, 1) === 0 && items.length === 0 &&
+      !((src === 'table' || src === 'table_takeout') && table > 0) && !(src === 'map_takeout' && table === 0) && src !== 'pos');
+    if (plain) return 'QR 결제 ' + number + '번';
+    if (src === 'table_takeout' && table > 0) return '테이블 ' + table + ' 포장';
+    if (table > 0 && src !== 'map_takeout' && src !== 'pos') return '테이블 ' + table;
+    if (src === 'map_takeout') return (num(order.pickup, 0) > 0 ? '픽업 ' : '포장 ') + number + '번';
+    if (src === 'pos' || num(order.prepay, 0) === 1) return 'POS ' + number + '번';
+    if (num(order.pickup, 0) > 0) return '픽업 ' + number + '번';
+    return '주문 ' + number + '번';
   }
 
   function parseList(text) {

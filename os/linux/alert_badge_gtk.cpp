@@ -15,10 +15,9 @@ namespace {
 // usually there follow it.
 constexpr char const* font_families = "Malgun Gothic, NanumGothic, NanumBarunGothic, Noto Sans CJK KR, sans-serif";
 
-// A font height is the height of the whole character cell, as the badge's
-// measures give it; the em of the Korean sans fonts is about three quarters
-// of their cell.
-double em_for_cell(int cell) { return cell * 0.75; }
+// The badge's font heights are character heights: the text rectangles are
+// cut to fit one line of exactly that size.
+double em_for_height(int height) { return height; }
 
 void set_colour(cairo_t* cr, alert::Rgb c) { cairo_set_source_rgb(cr, c.r / 255.0, c.g / 255.0, c.b / 255.0); }
 
@@ -38,7 +37,7 @@ void rounded_rectangle(cairo_t* cr, double width, double height, double radius)
 
 // One line of text in the rectangle (left, top, right, bottom), from its top
 // edge, cut at the rectangle; ellipsis ends a value that is too long.
-void draw_line(cairo_t* cr, std::string const& text, int cell, alert::Rgb colour, int left, int top, int right,
+void draw_line(cairo_t* cr, std::string const& text, int height, alert::Rgb colour, int left, int top, int right,
     int bottom, bool ellipsis)
 {
     if (right <= left || bottom <= top)
@@ -46,7 +45,7 @@ void draw_line(cairo_t* cr, std::string const& text, int cell, alert::Rgb colour
     PangoLayout* layout = pango_cairo_create_layout(cr);
     PangoFontDescription* font = pango_font_description_from_string(font_families);
     pango_font_description_set_weight(font, PANGO_WEIGHT_BOLD);
-    pango_font_description_set_absolute_size(font, em_for_cell(cell) * PANGO_SCALE);
+    pango_font_description_set_absolute_size(font, em_for_height(height) * PANGO_SCALE);
     pango_layout_set_font_description(layout, font);
     pango_font_description_free(font);
     pango_layout_set_single_paragraph_mode(layout, TRUE);

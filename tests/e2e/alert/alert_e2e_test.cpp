@@ -1,0 +1,283 @@
+// The new-order alert of the real program on a real X server: while another
+// program has the focus, a customer order placed through the platform makes
+// the badge window appear at the top right with the order, the repeated
+// sound is counted, the badge goes back to the waiting count when the flash
+// ends, and a click on the badge brings the POS to the front and hides it.
+// The X server is asked directly (xdotool, xwininfo, ImageMagick), not the
+// program, and screenshots are kept.
+
+#include "e2e_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string env(char const* name)
+{
+    char const* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// Runs a shell command on the test's X display and gives its standard output.
+std::string x_command(std::string const& display, std::string const& command)
+{
+    std::string line = "DISPLAY=" + display + " " + command + " 2>/dev/null";
+    std::string out;
+    FILE* pipe = ::popen(line.c_str(), "r");
+    if (!pipe)
+        return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    ::pclose(pipe);
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
+        out.pop_back();
+    return out;
+}
+
+// A display number nobody uses.
+int free_display()
+{
+    for (int n = 90 + static_cast<int>(::getpid() % 200);; ++n) {
+        std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+        std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+        struct stat st;
+        if (::stat(lock.c_str(), &st) != 0 && ::stat(socket.c_str(), &st) != 0)
+            return n;
+    }
+}
+
+int number_after(std::string const& text, std::string const& label)
+{
+    auto at = text.find(label);
+    return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + label.size());
+}
+
+class AlertEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        std::string build = env("TB_BUILD_DIR");
+        ASSERT_FALSE(build.empty()) << "TB_BUILD_DIR is not set";
+        s_artefacts = build + "/tests/e2e/alert/artefacts";
+        ::mkdir(s_artefacts.c_str(), 0755);
+        s_root = e2e::make_temp_dir("tb-e2e-alert");
+        ASSERT_FALSE(s_root.empty());
+        std::string pos = s_root + "/pos";
+        std::string home = s_root + "/home";
+        ::mkdir(home.c_str(), 0755);
+
+        int api = e2e::free_port(), relay = e2e::free_port(), web = e2e::free_port();
+        s_control = e2e::free_port();
+        std::string platform = build + "/tools/platform/tillbay-platform";
+        std::string init_log = s_root + "/init.log";
+        auto init = e2e::Child::start({ platform, "init", pos, "--api-port", std::to_string(api), "--relay-port",
+                                          std::to_string(relay), "--web-port", std::to_string(web) },
+            {}, init_log);
+        ASSERT_TRUE(e2e::wait_for([&] { return !init.running(); }, 20s));
+        ASSERT_NE(e2e::read_text(pos + "/tillbay.ini").find("[SERVER]"), std::string::npos) << e2e::read_text(init_log);
+
+        ASSERT_TRUE(e2e::copy_file(build + "/app/tillbay", pos + "/tillbay", true));
+        ASSERT_TRUE(e2e::copy_dir_files(build + "/app/webext", pos + "/webext"));
+        ASSERT_TRUE(e2e::copy_dir_files(build + "/ui-bundle", pos));
+        ASSERT_TRUE(e2e::copy_dir_files(build + "/ui-bundle", s_root + "/ui"));
+
+        s_platform_log = s_root + "/platform.log";
+        s_platform = new e2e::Child(e2e::Child::start({ platform, "serve", "--data", pos + "/platform-data", "--api-port",
+                                                          std::to_string(api), "--relay-port", std::to_string(relay),
+                                                          "--web-port", std::to_string(web), "--control-port",
+                                                          std::to_string(s_control), "--ui", s_root + "/ui" },
+            {}, s_platform_log));
+        ASSERT_TRUE(e2e::wait_for([] { return e2e::read_text(s_platform_log).find("ready") != std::string::npos; }, 20s))
+            << e2e::read_text(s_platform_log);
+
+        // An X server of our own, so that the test can look at the windows on it.
+        int display = free_display();
+        s_display = ":" + std::to_string(display);
+        s_xvfb = new e2e::Child(e2e::Child::start(
+            { "Xvfb", s_display, "-screen", "0", "1400x900x24", "-nolisten", "tcp", "-ac" }, {}, s_root + "/xvfb.log"));
+        std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
+        ASSERT_TRUE(e2e::wait_for([&] { struct stat st; return ::stat(socket.c_str(), &st) == 0; }, 10s))
+            << e2e::read_text(s_root + "/xvfb.log");
+
+        s_port = e2e::free_port();
+        s_pos_log = s_root + "/tillbay.log";
+        s_log = home + "/TillBay/bridge.log";
+        auto start_program = [&] {
+            return new e2e::Child(e2e::Child::start({ pos + "/tillbay" },
+                { "DISPLAY=" + s_display, "LOCALAPPDATA=" + home, "TILLBAY_TESTPORT=" + std::to_string(s_port),
+                    "WEBKIT_DISABLE_COMPOSITING_MODE=1", "NO_AT_BRIDGE=1", "DBUS_SESSION_BUS_ADDRESS=" },
+                s_pos_log));
+        };
+        s_program = start_program();
+        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_pos_log);
+        // A first start may take the web host's copy of the UI as a new
+        // bundle and hold the sign-in until the next start.
+        if (e2e::wait_for([] { return e2e::read_text(s_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
+            delete s_program;
+            s_program = start_program();
+            ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc();
+        }
+    }
+
+    static void TearDownTestSuite()
+    {
+        delete s_other;
+        delete s_program;
+        delete s_xvfb;
+        delete s_platform;
+        s_other = s_program = s_xvfb = s_platform = nullptr;
+    }
+
+    static std::string doc() { return e2e::http(s_port, "GET", "/doc").body; }
+
+    static bool on_page(int page_class)
+    {
+        std::string d = doc();
+        return e2e::json_field(d, "class") == std::to_string(page_class) && e2e::json_field(d, "ready") == "true";
+    }
+
+    static std::string value_of(std::string const& expression)
+    {
+        return e2e::json_field(e2e::http(s_port, "POST", "/eval", expression).body, "value");
+    }
+
+    // The alert's own report, as the page receives it: "front=0 badge=1 ...".
+    static std::string notify_state()
+    {
+        value_of("window.__alertState='';window.setNotifyState=function(s){"
+                 "window.__alertState=Object.keys(s).map(function(k){return k+'='+s[k]}).join(' ')};"
+                 "TW.send('notifystate');true");
+        std::string state;
+        e2e::wait_for(
+            [&] {
+                state = value_of("window.__alertState");
+                return state.size() > 2;
+            },
+            5s);
+        return state;
+    }
+
+    static bool state_has(std::string const& part) { return notify_state().find(part) != std::string::npos; }
+
+    static void screenshot(std::string const& name)
+    {
+        std::string path = s_artefacts + "/" + name + ".png";
+        x_command(s_display, "import -window root '" + path + "'");
+        struct stat st;
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << "no screenshot " << path;
+    }
+
+    // The colour of one pixel of the screen as "r,g,b".
+    static std::string pixel(int x, int y)
+    {
+        std::string text = x_command(s_display,
+            "import -window root -crop 1x1+" + std::to_string(x) + "+" + std::to_string(y) + " -depth 8 txt:-");
+        auto open = text.find('(', text.find('\n'));
+        auto close = text.find(')', open);
+        if (open == std::string::npos || close == std::string::npos)
+            return text;
+        std::string rgb = text.substr(open + 1, close - open - 1);
+        std::string compact;
+        for (char c : rgb)
+            if (c != ' ')
+                compact += c;
+        return compact;
+    }
+
+    static inline std::string s_root, s_artefacts, s_platform_log, s_pos_log, s_log, s_display;
+    static inline int s_port = 0, s_control = 0;
+    static inline e2e::Child* s_platform = nullptr;
+    static inline e2e::Child* s_xvfb = nullptr;
+    static inline e2e::Child* s_program = nullptr;
+    static inline e2e::Child* s_other = nullptr;
+};
+
+TEST_F(AlertEndToEnd, NewOrderWhileCoveredShowsTheBadgeUntilThePosIsBroughtBack)
+{
+    // Staff sign-in lands on the order board.
+    ASSERT_TRUE(e2e::wait_for([] { return value_of("typeof window.tillwave") == "\"object\""; }, 10s));
+    value_of("document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
+             "document.getElementById('userPw').value='pos1234!';document.getElementById('loginForm').requestSubmit();true");
+    ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 30s)) << doc() << e2e::read_text(s_log);
+    ASSERT_TRUE(e2e::wait_for([] { return value_of("typeof window.tillwave") == "\"object\""; }, 10s));
+
+    // The POS has the focus: no badge.
+    ASSERT_TRUE(e2e::wait_for([] { return state_has("front=1"); }, 10s)) << notify_state();
+    EXPECT_TRUE(state_has("badge=0"));
+
+    // Another program takes the focus.
+    s_other = new e2e::Child(e2e::Child::start({ "xmessage", "-geometry", "360x120+40+300", "another program" },
+        { "DISPLAY=" + s_display }, s_root + "/xmessage.log"));
+    std::string other;
+    ASSERT_TRUE(e2e::wait_for(
+        [&] {
+            other = x_command(s_display, "xdotool search --onlyvisible --class Xmessage");
+            return !other.empty();
+        },
+        10s));
+    other = other.substr(0, other.find('\n'));
+    x_command(s_display, "xdotool windowraise " + other + " windowfocus " + other);
+    ASSERT_TRUE(e2e::wait_for([] { return state_has("front=0"); }, 10s)) << notify_state();
+    // Behind another program the badge shows the waiting count at once.
+    EXPECT_TRUE(e2e::wait_for([] { return state_has("badge=1"); }, 5s)) << notify_state();
+
+    // A customer orders at table 3.
+    auto placed = e2e::http(s_control, "POST", "/control/orders",
+        R"({"store":1,"kind":"table","table":3,"pay":"paid","lines":[{"menuidx":101,"qty":2}]})");
+    ASSERT_EQ(placed.status, 200) << placed.body;
+
+    ASSERT_TRUE(e2e::wait_for([] { return state_has("alert=1"); }, 20s)) << notify_state() << e2e::read_text(s_log);
+    std::string state = notify_state();
+    EXPECT_NE(state.find("unseen=1"), std::string::npos) << state;
+    EXPECT_NE(state.find("badge=1"), std::string::npos) << state;
+    EXPECT_GE(number_after(state, "wait="), 1) << state;
+
+    // The X server has the badge: mapped, the badge's size, top right.
+    std::string badge = x_command(s_display, "xdotool search --onlyvisible --classname TillBayBadge");
+    ASSERT_FALSE(badge.empty()) << x_command(s_display, "xwininfo -root -tree");
+    badge = badge.substr(0, badge.find('\n'));
+    std::string info = x_command(s_display, "xwininfo -id " + badge);
+    EXPECT_NE(info.find("틸웨 알림"), std::string::npos) << info;
+    int x = number_after(info, "Absolute upper-left X:");
+    int y = number_after(info, "Absolute upper-left Y:");
+    EXPECT_EQ(number_after(info, "Width:"), 214) << info;
+    EXPECT_EQ(number_after(info, "Height:"), 66) << info;
+    EXPECT_EQ(x, 1400 - 12 - 214) << info;
+    EXPECT_EQ(y, 12) << info;
+    // Painted in the alert colours (red, or its brighter flash).
+    std::string colour = pixel(x + 6, y + 40);
+    EXPECT_TRUE(colour == "168,24,24" || colour == "206,36,36") << colour;
+    // The rounded outline cuts the corner away.
+    EXPECT_NE(pixel(x, y), colour);
+    screenshot("01-new-order-badge");
+
+    // The sound repeats ten seconds after the alert start; the flash ends at
+    // fifteen, and the badge shows the waiting count in its resting colours.
+    EXPECT_TRUE(e2e::wait_for([] { return number_after(notify_state(), "beeps=") >= 1; }, 14s)) << notify_state();
+    EXPECT_TRUE(e2e::wait_for([] { return state_has("alert=0"); }, 10s)) << notify_state();
+    state = notify_state();
+    EXPECT_NE(state.find("unseen=1"), std::string::npos) << "the sound goes on after the flash: " << state;
+    EXPECT_EQ(pixel(x + 6, y + 40), "30,36,52");
+    screenshot("02-waiting-count");
+
+    // A click on the badge brings the POS back; the badge goes and the alert stops.
+    x_command(s_display, "xdotool mousemove " + std::to_string(x + 100) + " " + std::to_string(y + 30) + " click 1");
+    EXPECT_TRUE(e2e::wait_for([] { return state_has("front=1"); }, 10s)) << notify_state();
+    EXPECT_TRUE(e2e::wait_for([] { return state_has("badge=0"); }, 5s)) << notify_state();
+    EXPECT_TRUE(state_has("unseen=0"));
+    EXPECT_TRUE(x_command(s_display, "xdotool search --onlyvisible --classname TillBayBadge").empty());
+    screenshot("03-pos-in-front");
+}
+
+} // namespace
