@@ -2,7 +2,8 @@
 // program has the focus, a customer order placed through the platform makes
 // the badge window appear at the top right with the order, the repeated
 // sound is counted, the badge goes back to the waiting count when the flash
-// ends, and a click on the badge brings the POS to the front and hides it.
+// ends, a drag moves it and keeps its place in the settings file, and a click
+// on the badge brings the POS to the front and hides it.
 // The X server is asked directly (xdotool, xwininfo, ImageMagick), not the
 // program, and screenshots are kept.
 
@@ -61,6 +62,19 @@ int number_after(std::string const& text, std::string const& label)
 {
     auto at = text.find(label);
     return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + label.size());
+}
+
+// The integer value of a key of the settings file, whatever spacing the
+// writer keeps around the "=".
+int ini_number(std::string const& text, std::string const& key)
+{
+    auto at = text.find("\n" + key);
+    if (at == std::string::npos)
+        return -1;
+    at += key.size() + 1;
+    while (at < text.size() && (text[at] == ' ' || text[at] == '='))
+        ++at;
+    return std::atoi(text.c_str() + at);
 }
 
 class AlertEndToEnd : public ::testing::Test {
@@ -205,8 +219,15 @@ protected:
 
 TEST_F(AlertEndToEnd, NewOrderWhileCoveredShowsTheBadgeUntilThePosIsBroughtBack)
 {
-    // Staff sign-in lands on the order board.
-    ASSERT_TRUE(e2e::wait_for([] { return value_of("typeof window.tillwave") == "\"object\""; }, 10s));
+    // Staff sign-in lands on the order board, once the sign-in page's own
+    // script has taken over its form.
+    ASSERT_TRUE(e2e::wait_for(
+        [] {
+            return value_of("typeof window.tillwave==='object'&&typeof window.setLoginMode==='function'"
+                            "&&document.readyState==='complete'")
+                == "true";
+        },
+        15s));
     value_of("document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
              "document.getElementById('userPw').value='pos1234!';document.getElementById('loginForm').requestSubmit();true");
     ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 30s)) << doc() << e2e::read_text(s_log);
@@ -270,6 +291,21 @@ TEST_F(AlertEndToEnd, NewOrderWhileCoveredShowsTheBadgeUntilThePosIsBroughtBack)
     EXPECT_NE(state.find("unseen=1"), std::string::npos) << "the sound goes on after the flash: " << state;
     EXPECT_EQ(pixel(x + 6, y + 40), "30,36,52");
     screenshot("02-waiting-count");
+
+    // Dragging moves the badge and keeps the place in the settings file.
+    x_command(s_display, "xdotool mousemove " + std::to_string(x + 100) + " " + std::to_string(y + 30)
+            + " mousedown 1 mousemove " + std::to_string(x + 60) + " " + std::to_string(y + 50) + " mouseup 1");
+    std::string ini_path = s_root + "/pos/tillbay.ini";
+    EXPECT_TRUE(e2e::wait_for([&] { return ini_number(e2e::read_text(ini_path), "badgex") == x - 40; }, 5s))
+        << e2e::read_text(ini_path);
+    EXPECT_TRUE(e2e::wait_for([&] { return ini_number(e2e::read_text(ini_path), "badgey") == y + 20; }, 5s))
+        << e2e::read_text(ini_path);
+    info = x_command(s_display, "xwininfo -id " + badge);
+    EXPECT_EQ(number_after(info, "Absolute upper-left X:"), x - 40) << info;
+    EXPECT_EQ(number_after(info, "Absolute upper-left Y:"), y + 20) << info;
+    EXPECT_TRUE(state_has("front=0")) << "a drag is not a click";
+    x -= 40;
+    y += 20;
 
     // A click on the badge brings the POS back; the badge goes and the alert stops.
     x_command(s_display, "xdotool mousemove " + std::to_string(x + 100) + " " + std::to_string(y + 30) + " click 1");
