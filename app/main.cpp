@@ -209,7 +209,8 @@ gboolean start_web_view(gpointer)
 
     program.service_watch = std::make_unique<host::ServiceWatch>(program.view->bridge().service_state(),
         settings::server().webhost, host::fetch_from_web_host,
-        [](std::string command) { g_program->view->bridge().queue_internal(std::move(command)); });
+        [](std::string command) { g_program->view->bridge().queue_internal(std::move(command)); },
+        host::configured_service_watch_period());
     program.service_watch->start();
     start_update_thread();
     return G_SOURCE_REMOVE;

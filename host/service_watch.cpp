@@ -88,6 +88,29 @@ std::string service_block_script(ServiceBlock const& block)
         + json::quote(block.notice) + "," + std::to_string(block.pos) + ")";
 }
 
+int service_watch_period_from(char const* value)
+{
+    if (!value || !*value)
+        return service_watch_period_ms;
+    int period = 0;
+    for (char const* c = value; *c; ++c) {
+        // Six digits and more are out of range anyway; stopping here keeps
+        // the sum from overflowing on a long string of digits.
+        if (*c < '0' || *c > '9' || c - value >= 5)
+            return service_watch_period_ms;
+        period = period * 10 + (*c - '0');
+    }
+    if (period < min_service_watch_period_ms || period > service_watch_period_ms)
+        return service_watch_period_ms;
+    return period;
+}
+
+int configured_service_watch_period()
+{
+    static int const period = service_watch_period_from(std::getenv("TILLBAY_SVCWATCH_MS"));
+    return period;
+}
+
 uint64_t tick_now()
 {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());

@@ -21,6 +21,8 @@ namespace tillbay::host {
 
 inline constexpr std::string_view service_status_path = "/v2/pos/service.json";
 inline constexpr int service_watch_period_ms = 60'000;
+// TILLBAY_SVCWATCH_MS may shorten the period for tests, within these bounds.
+inline constexpr int min_service_watch_period_ms = 200;
 // The message shown when the service file gives none.
 inline constexpr char const* default_service_message = "서비스 점검중입니다";
 
@@ -41,6 +43,12 @@ ServiceBlock parse_service_block(std::string_view json_text);
 
 // "window.setServiceBlock&&setServiceBlock(merchant,food,shop,message,notice,pos)"
 std::string service_block_script(ServiceBlock const& block);
+
+// The watch period a value of TILLBAY_SVCWATCH_MS asks for: 1 to 5 digits
+// giving 200..60000 ms; no value, or anything else, is the one minute.
+int service_watch_period_from(char const* value);
+// The period for this process: TILLBAY_SVCWATCH_MS, read on the first call.
+int configured_service_watch_period();
 
 // Milliseconds of a monotonic clock; never 0 so that 0 can mean "not set".
 uint64_t tick_now();

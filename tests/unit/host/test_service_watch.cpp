@@ -84,6 +84,34 @@ TEST(ServiceState, ThresholdFromTheEnvironment)
     unsetenv("TILLBAY_DOWNMIN");
 }
 
+TEST(ServiceWatch, PeriodFromTheTestVariable)
+{
+    struct {
+        char const* value;
+        int expected;
+    } const cases[] = {
+        { nullptr, 60'000 },
+        { "", 60'000 },
+        { "200", 200 },
+        { "1500", 1500 },
+        { "60000", 60'000 },
+        { "00500", 500 },
+        { "199", 60'000 },
+        { "0", 60'000 },
+        { "60001", 60'000 },
+        { "000200", 60'000 },                 // six digits
+        { "99999999999999999999", 60'000 }, // would overflow an int
+        { "-500", 60'000 },
+        { "+500", 60'000 },
+        { " 500", 60'000 },
+        { "500 ", 60'000 },
+        { "500ms", 60'000 },
+        { "1e3", 60'000 },
+    };
+    for (auto const& c : cases)
+        EXPECT_EQ(service_watch_period_from(c.value), c.expected) << (c.value ? c.value : "(unset)");
+}
+
 TEST(ServiceWatch, QueuesPushOnlyWhenTheBlockChanges)
 {
     ServiceState state;
