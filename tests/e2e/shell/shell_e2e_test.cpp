@@ -95,10 +95,16 @@ protected:
 
     static std::string doc() { return e2e::http(s_port, "GET", "/doc").body; }
 
+    // The page of that class is on screen and its document is the one the
+    // program navigated to. Right after the program asks for a page, the web
+    // view already reports the new address while the record still describes
+    // the document being left (ready, old expected address); only the address
+    // check tells the two apart, as it does for the bridge.
     static bool on_page(int page_class)
     {
         std::string d = doc();
-        return e2e::json_field(d, "class") == std::to_string(page_class) && e2e::json_field(d, "ready") == "true";
+        return e2e::json_field(d, "class") == std::to_string(page_class) && e2e::json_field(d, "ready") == "true"
+            && !e2e::json_field(d, "url").empty() && e2e::json_field(d, "url") == e2e::json_field(d, "expected");
     }
 
     static std::string eval(std::string const& script)
