@@ -137,16 +137,18 @@ Status save_layout(int storeidx, std::string_view text)
     return replace(path, text, "배치를 저장하지 못했습니다");
 }
 
-std::string history_callback(int storeidx)
+std::string history_argument(int storeidx)
 {
     auto path = history_path(storeidx);
     if (!path.empty()) {
         auto content = os::read_file(path, k_history_limit_bytes - 1);
         if (content.ok() && !content.value().empty())
-            return "window.setHistory&&setHistory(" + json::quote(content.value()) + ")";
+            return json::quote(content.value());
     }
-    return "window.setHistory&&setHistory('')";
+    return "''";
 }
+
+std::string history_callback(int storeidx) { return "window.setHistory&&setHistory(" + history_argument(storeidx) + ")"; }
 
 Status save_history(int storeidx, std::string_view text)
 {

@@ -58,6 +58,8 @@ Status save_layout(int storeidx, std::string_view text);
 // The page callback answering "gethist": the store's history file as a JSON
 // string when it holds 1 byte to less than 4 MiB, else an empty text.
 std::string history_callback(int storeidx);
+// The same answer's argument alone: the JSON string, or '' for no history.
+std::string history_argument(int storeidx);
 // Replaces the store's history file with the text (temporary file, flushed,
 // moved over). An empty text does nothing. Failure: "영수증 이력을 저장하지
 // 못했습니다", with the old file kept.

@@ -22,6 +22,18 @@ struct Command {
     // Argument i (1-based as in the command text: arg(1) is the first argument); empty when absent.
     std::string_view arg(size_t i) const { return i < fields.size() ? std::string_view(fields[i]) : std::string_view {}; }
     size_t arg_count() const { return fields.empty() ? 0 : fields.size() - 1; }
+    // Everything after the command name as one text, the separators put back:
+    // for commands whose single argument is free text that may itself hold "</>".
+    std::string args_text() const
+    {
+        std::string text;
+        for (size_t i = 1; i < fields.size(); ++i) {
+            if (i > 1)
+                text += "</>";
+            text += fields[i];
+        }
+        return text;
+    }
 };
 
 // How a family answers. The bridge implements it for the document the command

@@ -1,9 +1,11 @@
 #pragma once
 
-// The `history` command family. For now it carries `notify`, with which the
-// order board reports a new order to the alert; the receipt history and the
-// table moves join it later. A command it does not know goes on to the next
-// family given, so that those commands can live in their own object.
+// The `history` command family. It carries `notify`, with which the order
+// board reports a new order to the alert, and the signed-in store's receipt
+// history kept on this PC: `gethist` answers setHistory with the stored text,
+// `savehist` replaces it. The table moves join it later. A command it does
+// not know goes on to the next family given, so that those commands can live
+// in their own object.
 
 #include "host/alert.h"
 #include "host/family.h"

@@ -4,6 +4,7 @@
 #include "foundation/log.h"
 #include "foundation/user_files.h"
 #include "os/fs.h"
+#include "server/session.h"
 #include "tillbay_version.h"
 
 namespace tillbay::shell {
@@ -215,6 +216,19 @@ bridge::Handled ShellFamily::handle(bridge::Command const& command, bridge::Page
     }
     if (name == "getservice") {
         m_window.send_service_state(page);
+        return bridge::Handled::Yes;
+    }
+    if (name == "getlayout") {
+        // No answer at all when the store has no layout yet: the page keeps its own.
+        if (auto layout = userfiles::read_layout(session::storeidx()))
+            page.callback("setLayout", json::quote(*layout));
+        return bridge::Handled::Yes;
+    }
+    if (name == "savelayout") {
+        // The layout is free JSON text in which nothing is escaped; a "</>"
+        // inside it has split it into fields, so they are joined back.
+        if (!userfiles::save_layout(session::storeidx(), command.args_text()).ok())
+            page.status("배치를 저장하지 못했습니다");
         return bridge::Handled::Yes;
     }
     if (name == "minimizewindow") {

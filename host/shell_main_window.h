@@ -110,9 +110,9 @@ private:
 };
 
 // The commands of the main window, offered to the bridge as a command family:
-// setfull, getfull, getposver, restartapp, quitapp, minimizewindow, and the
+// setfull, getfull, getposver, restartapp, quitapp, minimizewindow, the
 // screen preferences every page asks for first: gettheme, settheme,
-// getservice.
+// getservice, and the signed-in store's screen layout: getlayout, savelayout.
 class ShellFamily final : public bridge::Family {
 public:
     ShellFamily(MainWindow& window, ShellPort& port);

@@ -3,16 +3,20 @@
 // goes, and the commands the pages use to feed and configure it.
 
 #include "foundation/paths.h"
+#include "foundation/user_files.h"
 #include "host/alert.h"
 #include "host/history_family.h"
 #include "os/fs.h"
+#include "server/session.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -597,6 +601,103 @@ TEST_F(AlertCommands, UnknownCommandsGoOnToTheNextFamily)
     EXPECT_EQ(pc.handle(command({ "getfull" }), page), bridge::Handled::Yes);
     EXPECT_EQ(history.handle(command({ "histsrv" }), page), bridge::Handled::Yes);
     EXPECT_EQ(next.seen, (std::vector<std::string> { "getfull", "histsrv" }));
+}
+
+// gethist and savehist against a per-user folder of their own, for the store
+// that is signed in at the time.
+class HistoryCommands : public AlertCommands {
+protected:
+    HistoryCommands()
+    {
+        m_dir = std::filesystem::temp_directory_path() / ("tb_history_test_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(m_dir);
+        char const* old = std::getenv("LOCALAPPDATA");
+        m_old_appdata = old ? std::optional<std::string>(old) : std::nullopt;
+        ::setenv("LOCALAPPDATA", m_dir.c_str(), 1);
+        session::set_staff(7, 70, "테스트 매장", false);
+    }
+    ~HistoryCommands() override
+    {
+        session::reset();
+        if (m_old_appdata)
+            ::setenv("LOCALAPPDATA", m_old_appdata->c_str(), 1);
+        else
+            ::unsetenv("LOCALAPPDATA");
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+    std::string file(char const* name) const { return (m_dir / "TillBay" / name).string(); }
+    std::optional<std::string> content(char const* name) const
+    {
+        auto text = os::read_file(file(name), 8 * 1024 * 1024);
+        return text.ok() ? std::optional<std::string>(text.value()) : std::nullopt;
+    }
+    // Offers the command and returns what the page got back, callbacks then statuses.
+    std::vector<std::string> answers(std::vector<std::string> fields)
+    {
+        RecordingPage p;
+        EXPECT_EQ(history.handle(command(std::move(fields)), p), bridge::Handled::Yes);
+        auto all = p.callbacks;
+        all.insert(all.end(), p.statuses.begin(), p.statuses.end());
+        return all;
+    }
+
+private:
+    std::filesystem::path m_dir;
+    std::optional<std::string> m_old_appdata;
+};
+
+TEST_F(HistoryCommands, SavedHistoryComesBackForItsStoreOnly)
+{
+    using Answers = std::vector<std::string>;
+    EXPECT_EQ(answers({ "gethist" }), Answers { "setHistory('')" }) << "no history yet";
+
+    EXPECT_EQ(answers({ "savehist", R"([{"no":1,"memo":"덜 맵게 \"꼭\""}])" }), Answers {});
+    EXPECT_EQ(content("history-7.json"), R"([{"no":1,"memo":"덜 맵게 \"꼭\""}])");
+    EXPECT_EQ(answers({ "gethist" }), Answers { R"(setHistory("[{\"no\":1,\"memo\":\"덜 맵게 \\\"꼭\\\"\"}]"))" });
+
+    // Another store signed in on the same PC sees its own, empty, history.
+    session::set_staff(8, 80, "다른 매장", false);
+    EXPECT_EQ(answers({ "gethist" }), Answers { "setHistory('')" });
+    EXPECT_EQ(answers({ "savehist", "[2]" }), Answers {});
+    EXPECT_EQ(content("history-8.json"), "[2]");
+    EXPECT_EQ(content("history-7.json"), R"([{"no":1,"memo":"덜 맵게 \"꼭\""}])");
+}
+
+TEST_F(HistoryCommands, SavehistKeepsTheWholeTextAndIgnoresAnEmptyOne)
+{
+    using Answers = std::vector<std::string>;
+    // A memo holding the field separator must not cut the history short.
+    EXPECT_EQ(answers({ "savehist", R"([{"memo":"a)", R"(b"},{"memo":""}])" }), Answers {});
+    EXPECT_EQ(content("history-7.json"), R"([{"memo":"a</>b"},{"memo":""}])");
+
+    for (auto const& fields : std::vector<std::vector<std::string>> { { "savehist" }, { "savehist", "" } }) {
+        SCOPED_TRACE(fields.size());
+        EXPECT_EQ(answers(fields), Answers {});
+        EXPECT_EQ(content("history-7.json"), R"([{"memo":"a</>b"},{"memo":""}])") << "an empty text leaves the history alone";
+    }
+}
+
+TEST_F(HistoryCommands, SavehistThatCannotWriteSaysSoAndKeepsTheOldHistory)
+{
+    using Answers = std::vector<std::string>;
+    ASSERT_EQ(answers({ "savehist", "[1]" }), Answers {});
+    // A folder in the temporary file's place makes the write fail.
+    std::filesystem::create_directories(file("history-7.json.tmp"));
+    EXPECT_EQ(answers({ "savehist", "[1,2]" }), Answers { "영수증 이력을 저장하지 못했습니다" });
+    EXPECT_EQ(content("history-7.json"), "[1]");
+    EXPECT_EQ(answers({ "gethist" }), Answers { R"(setHistory("[1]"))" });
+}
+
+TEST_F(HistoryCommands, UnreadableOrOversizedHistoryAnswersEmpty)
+{
+    using Answers = std::vector<std::string>;
+    std::filesystem::create_directories(std::filesystem::path(file("history-7.json")).parent_path());
+    ASSERT_TRUE(os::write_file(file("history-7.json"), std::string(userfiles::k_history_limit_bytes, '1')).ok());
+    EXPECT_EQ(answers({ "gethist" }), Answers { "setHistory('')" });
+    std::filesystem::remove(file("history-7.json"));
+    std::filesystem::create_directories(file("history-7.json"));
+    EXPECT_EQ(answers({ "gethist" }), Answers { "setHistory('')" });
 }
 
 // The settings file itself, read through the real reader.

@@ -2,9 +2,12 @@
 #include "host/shell_main_window.h"
 
 #include "os/fs.h"
+#include "server/session.h"
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -251,8 +254,109 @@ TEST(ShellFamily, AnswersItsCommandsAndLeavesOthers)
     EXPECT_EQ(family.handle(quit, page), bridge::Handled::Yes);
     EXPECT_EQ(port.closes, 1);
 
-    bridge::Command other { { "getlayout" } };
+    bridge::Command other { { "getprintcfg" } };
     EXPECT_EQ(family.handle(other, page), bridge::Handled::No);
+}
+
+// getlayout and savelayout keep the signed-in store's layout in the per-user
+// folder, which each case points at a fresh temporary folder.
+class LayoutCommands : public ::testing::Test {
+protected:
+    LayoutCommands()
+        : m_dir(temp_dir())
+        , m_window(context())
+        , m_family(m_window, m_port)
+    {
+        char const* old = std::getenv("LOCALAPPDATA");
+        if (old)
+            m_old_appdata = old;
+        ::setenv("LOCALAPPDATA", m_dir.c_str(), 1);
+        session::set_staff(3, 30, "테스트 매장", false);
+    }
+    ~LayoutCommands() override
+    {
+        session::reset();
+        if (m_old_appdata)
+            ::setenv("LOCALAPPDATA", m_old_appdata->c_str(), 1);
+        else
+            ::unsetenv("LOCALAPPDATA");
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+    MainWindow::Context context()
+    {
+        MainWindow::Context c;
+        c.port = &m_port;
+        return c;
+    }
+    std::string file(std::string const& name) const { return m_dir + "/TillBay/" + name; }
+    std::optional<std::string> content(std::string const& name) const
+    {
+        auto text = os::read_file(file(name), 1024 * 1024);
+        return text.ok() ? std::optional<std::string>(text.value()) : std::nullopt;
+    }
+    // Offers the command and returns what the page got back, callbacks then statuses.
+    std::vector<std::string> answers(std::vector<std::string> fields)
+    {
+        RecordingPage page;
+        EXPECT_EQ(m_family.handle(bridge::Command { std::move(fields) }, page), bridge::Handled::Yes);
+        auto all = page.calls;
+        all.insert(all.end(), page.statuses.begin(), page.statuses.end());
+        return all;
+    }
+
+    std::string m_dir;
+    FakePort m_port;
+    MainWindow m_window;
+    ShellFamily m_family;
+    std::optional<std::string> m_old_appdata;
+};
+
+using Answers = std::vector<std::string>;
+
+TEST_F(LayoutCommands, SavedLayoutComesBackForItsStoreOnly)
+{
+    EXPECT_EQ(answers({ "getlayout" }), Answers {}) << "no layout: the page keeps its own";
+
+    EXPECT_EQ(answers({ "savelayout", R"({"lanes":["new","cooking"],"note":"주방 \"A\""})" }), Answers {});
+    EXPECT_EQ(content("layout-3.json"), R"({"lanes":["new","cooking"],"note":"주방 \"A\""})");
+    EXPECT_EQ(answers({ "getlayout" }),
+        Answers { R"(setLayout("{\"lanes\":[\"new\",\"cooking\"],\"note\":\"주방 \\\"A\\\"\"}"))" });
+
+    session::set_staff(4, 40, "다른 매장", false);
+    EXPECT_EQ(answers({ "getlayout" }), Answers {});
+    EXPECT_EQ(answers({ "savelayout", "{}" }), Answers {});
+    EXPECT_EQ(content("layout-4.json"), "{}");
+    EXPECT_EQ(content("layout-3.json"), R"({"lanes":["new","cooking"],"note":"주방 \"A\""})");
+
+    // An empty layout removes the store's file; the page then keeps its own again.
+    EXPECT_EQ(answers({ "savelayout", "" }), Answers {});
+    EXPECT_FALSE(content("layout-4.json").has_value());
+    EXPECT_EQ(answers({ "getlayout" }), Answers {});
+}
+
+TEST_F(LayoutCommands, TheOldSharedLayoutIsTakenOverByTheFirstStoreThatAsks)
+{
+    std::filesystem::create_directories(m_dir + "/TillBay");
+    ASSERT_TRUE(os::write_file(file("layout.json"), R"({"old":1})").ok());
+    EXPECT_EQ(answers({ "getlayout" }), Answers { R"(setLayout("{\"old\":1}"))" });
+    EXPECT_EQ(content("layout-3.json"), R"({"old":1})");
+}
+
+TEST_F(LayoutCommands, SavelayoutKeepsTheWholeTextAndReportsAFailedWrite)
+{
+    // A label holding the field separator must not cut the layout short.
+    EXPECT_EQ(answers({ "savelayout", R"({"label":"1층)", R"(2층"})" }), Answers {});
+    EXPECT_EQ(content("layout-3.json"), R"({"label":"1층</>2층"})");
+
+    // A folder in the temporary file's place makes the write fail; the old layout stays.
+    std::filesystem::create_directories(file("layout-3.json.tmp"));
+    EXPECT_EQ(answers({ "savelayout", "{}" }), Answers { "배치를 저장하지 못했습니다" });
+    EXPECT_EQ(content("layout-3.json"), R"({"label":"1층</>2층"})");
+    // A layout file that cannot be read answers nothing.
+    std::filesystem::remove(file("layout-3.json"));
+    std::filesystem::create_directories(file("layout-3.json"));
+    EXPECT_EQ(answers({ "getlayout" }), Answers {});
 }
 
 TEST(InformBox, ShowsAStatusMessageUnderTheTestPort)
