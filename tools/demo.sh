@@ -29,9 +29,15 @@ cp -r "$DIST"/. "$POS"/
 rm -f "$POS/tillbay.ini"
 "$platform" init "$POS" --data "$DEMO/platform-data" --api-port "$API" --relay-port "$RELAY" --web-port "$WEB" > "$DEMO/init.txt"
 
-# The web host serves the UI bundle the installation has.
+# The web host serves the UI bundle the installation has: the built bundle as
+# installed into dist/ (its pages and version.json next to the program), else
+# the build tree's. The POS then finds its bundle current at the first start.
 ui_option=()
-[ -f "$BUILD/ui-bundle/version.json" ] && ui_option=(--ui "$BUILD/ui-bundle")
+if [ -f "$DIST/version.json" ]; then
+  ui_option=(--ui "$DIST")
+elif [ -f "$BUILD/ui-bundle/version.json" ]; then
+  ui_option=(--ui "$BUILD/ui-bundle")
+fi
 
 pids=()
 cleanup() {
@@ -73,6 +79,7 @@ done
 sleep 1
 if curl -sf -o "$DEMO/login.png" "http://127.0.0.1:$TESTPORT/snapshot"; then
   echo "   no display: the POS runs under Xvfb; sign-in page screenshot: $DEMO/login.png"
+  echo "   automation endpoint: http://127.0.0.1:$TESTPORT (GET /doc, POST /eval, GET /snapshot)"
 else
   echo "   no display: the POS did not show its sign-in page; see $DEMO/tillbay.log"
   exit 1

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <optional>
 
 namespace tillbay::platform {
 
@@ -63,9 +64,19 @@ std::string resolve_ui_dir(std::string const& option)
 {
     if (!option.empty())
         return option;
-    std::string beside = paths::exe_dir() + "ui";
-    if (fs::is_directory(beside))
+    std::error_code ec;
+    std::string exe = paths::exe_dir();
+    std::string beside = exe + "ui";
+    if (fs::is_directory(beside, ec))
         return beside;
+    // The install layout (dist/): the bundle's pages and its version.json lie
+    // next to the executables.
+    if (!exe.empty() && fs::is_regular_file(exe + "version.json", ec))
+        return exe.substr(0, exe.size() - 1);
+#ifdef TB_BUILD_UI_DIR
+    if (fs::is_regular_file(std::string(TB_BUILD_UI_DIR) + "/version.json", ec))
+        return TB_BUILD_UI_DIR;
+#endif
 #ifdef TB_SOURCE_UI_DIR
     return TB_SOURCE_UI_DIR;
 #else
@@ -73,29 +84,77 @@ std::string resolve_ui_dir(std::string const& option)
 #endif
 }
 
+namespace {
+
+// The name a file is listed under in the version manifest: "ui/" and its path
+// in the bundle, as the bundle build writes it.
+std::string listed_name(std::string const& local) { return "ui/" + local; }
+
+// The bundle build's own manifest in the UI folder, when there is a readable
+// one whose two lists agree. Its names are the only files served from that
+// folder, so an install folder next to the settings file gives away nothing
+// else.
+struct BuiltManifest {
+    std::string ui_version;
+    std::vector<std::string> files;   // listed names
+    std::vector<std::string> sha256;
+};
+
+std::optional<BuiltManifest> built_manifest(std::string const& root)
+{
+    auto text = os::read_file(root + "/version.json", 256 * 1024);
+    if (!text.ok())
+        return std::nullopt;
+    Json j = Json::parse(text.value(), nullptr, false);
+    if (!j.is_object() || !j.contains("uiVersion") || !j["uiVersion"].is_string() || !j.contains("files")
+        || !j["files"].is_array() || !j.contains("sha256") || !j["sha256"].is_array()
+        || j["files"].size() != j["sha256"].size() || j["files"].size() > k_bundle_file_limit)
+        return std::nullopt;
+    BuiltManifest manifest;
+    manifest.ui_version = j["uiVersion"].get<std::string>();
+    for (size_t i = 0; i < j["files"].size(); ++i) {
+        if (!j["files"][i].is_string() || !j["sha256"][i].is_string())
+            return std::nullopt;
+        std::string name = j["files"][i].get<std::string>();
+        if (!name.starts_with("ui/") || !valid_bundle_name(name))
+            return std::nullopt;
+        manifest.files.push_back(std::move(name));
+        manifest.sha256.push_back(j["sha256"][i].get<std::string>());
+    }
+    if (manifest.ui_version.empty())
+        return std::nullopt;
+    return manifest;
+}
+
+} // namespace
+
 std::vector<BundleFile> bundle_files(Platform& platform)
 {
     std::vector<BundleFile> files;
     std::string root = resolve_ui_dir(platform.options().ui_dir);
     std::error_code ec;
-    if (fs::is_directory(root, ec)) {
+    if (auto built = built_manifest(root)) {
+        for (size_t i = 0; i < built->files.size(); ++i)
+            files.push_back({ built->files[i], root + "/" + built->files[i].substr(3), built->sha256[i] });
+    } else if (fs::is_directory(root, ec)) {
         for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
              !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
             if (!it->is_regular_file(ec))
                 continue;
             std::string name = fs::relative(it->path(), root, ec).generic_string();
-            if (ec || !valid_bundle_name(name) || skipped_in_bundle(name) || it->file_size(ec) > k_bundle_file_size_limit)
+            if (ec || !valid_bundle_name(listed_name(name)) || skipped_in_bundle(name)
+                || it->file_size(ec) > k_bundle_file_size_limit)
                 continue;
             auto digest = os::read_file(it->path().string(), k_bundle_file_size_limit);
             if (!digest.ok())
                 continue;
-            files.push_back({ name, it->path().string(), sha256_hex(digest.value()) });
+            files.push_back({ listed_name(name), it->path().string(), sha256_hex(digest.value()) });
         }
     }
     for (auto const& [name, content] : platform.published_files()) {
-        std::string local = name.starts_with("ui/") ? name.substr(3) : name;
-        std::erase_if(files, [&](auto const& f) { return f.name == local; });
-        files.push_back({ local, "", sha256_hex(content) });
+        std::string listed = name.starts_with("ui/") ? name : listed_name(name);
+        std::erase_if(files, [&](auto const& f) { return f.name == listed; });
+        files.push_back({ listed, "", sha256_hex(content) });
     }
     std::sort(files.begin(), files.end(), [](auto const& a, auto const& b) { return a.name < b.name; });
     if (files.size() > k_bundle_file_limit)
@@ -108,13 +167,12 @@ std::string bundle_version(Platform& platform, std::vector<BundleFile> const& fi
     std::string published = platform.published_ui_version();
     if (!published.empty())
         return published;
-    // A version written by the bundle build wins; otherwise the content names it.
-    std::string root = resolve_ui_dir(platform.options().ui_dir);
-    auto text = os::read_file(root + "/version.json", 256 * 1024);
-    if (text.ok()) {
-        Json j = Json::parse(text.value(), nullptr, false);
-        if (j.is_object() && j.contains("uiVersion") && j["uiVersion"].is_string() && !j["uiVersion"].get<std::string>().empty())
-            return j["uiVersion"];
+    // The bundle build's version names its files as they are; once anything
+    // is published over them, the content names the bundle, the way the
+    // bundle build would name it.
+    if (platform.published_files().empty()) {
+        if (auto built = built_manifest(resolve_ui_dir(platform.options().ui_dir)))
+            return built->ui_version;
     }
     std::string list;
     for (auto const& f : files)
@@ -161,6 +219,10 @@ std::optional<std::string> bundle_file_content(Platform& platform, std::string c
         if (auto it = published.find(key); it != published.end())
             return it->second;
     std::string root = resolve_ui_dir(platform.options().ui_dir);
+    if (auto built = built_manifest(root)) {
+        if (std::find(built->files.begin(), built->files.end(), listed_name(name)) == built->files.end())
+            return std::nullopt;
+    }
     std::string path = root + "/" + name;
     std::error_code ec;
     if (!fs::is_regular_file(path, ec) || skipped_in_bundle(name))

@@ -17,7 +17,7 @@ constexpr size_t k_bundle_file_limit = 128;
 constexpr size_t k_bundle_name_limit = 96;
 
 struct BundleFile {
-    std::string name;   // relative, "/"-separated
+    std::string name;   // as listed: "ui/" + the "/"-separated path in the bundle
     std::string path;   // on disk, empty when published from memory
     std::string sha256;
 };
@@ -26,7 +26,9 @@ struct BundleFile {
 // digits, ".", "-" and "_", no leading or trailing dot, no device names).
 bool valid_bundle_name(std::string const& name);
 
-// The UI folder: --ui, else "ui" next to the executable, else the source tree's.
+// The UI folder: --ui, else "ui" next to the executable, else the executable's
+// own folder when the bundle is installed there (dist/), else the build tree's
+// bundle, else the source tree's pages.
 std::string resolve_ui_dir(std::string const& option);
 
 std::vector<BundleFile> bundle_files(Platform& platform);

@@ -3,6 +3,7 @@
 // the bad-input cases, raw HTTP for the web host and the control port.
 
 #include "platform_peer.h"
+#include "tillbay_version.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -301,7 +302,7 @@ TEST(PlatformWeb, ServesManifestFilesWithMatchingHashesAndPublishes)
     auto [status, manifest_text] = get("/v2/pos/version.json");
     ASSERT_EQ(status, "200");
     Json manifest = Json::parse(manifest_text);
-    EXPECT_EQ(manifest["files"], Json({ "customer.html", "img/logo.png", "login.html", "orders.html" }));
+    EXPECT_EQ(manifest["files"], Json({ "ui/customer.html", "ui/img/logo.png", "ui/login.html", "ui/orders.html" }));
     for (size_t i = 0; i < manifest["files"].size(); ++i) {
         auto [s, content] = get("/v2/pos/" + manifest["files"][i].get<std::string>());
         EXPECT_EQ(s, "200");
@@ -320,12 +321,56 @@ TEST(PlatformWeb, ServesManifestFilesWithMatchingHashesAndPublishes)
     Json app = p.control("POST", "/control/publish", { { "appVersion", "1.3.200" }, { "appFile", ui + "/prog.bin" } });
     manifest = Json::parse(get("/v2/pos/version.json").second);
     EXPECT_EQ(manifest["uiVersion"], "2.0.1");
-    auto it = std::find(manifest["files"].begin(), manifest["files"].end(), "extra.html");
+    auto it = std::find(manifest["files"].begin(), manifest["files"].end(), "ui/extra.html");
     ASSERT_NE(it, manifest["files"].end());
     EXPECT_EQ(get("/v2/pos/ui/extra.html").second, "<p>새 화면</p>");
     EXPECT_EQ(manifest["appVersion"], "1.3.200");
     EXPECT_EQ(manifest["appSha256"], sha256_hex("new program"));
     EXPECT_EQ(sha256_hex(get(manifest["appUrl"]).second), manifest["appSha256"]);
+}
+
+// The web host and the bundle build must name the same bundle: a POS whose
+// installation copy came from the build finds the served bundle current. An
+// install folder (dist/) holds more than pages, and only the listed pages
+// are served from it.
+TEST(PlatformWeb, ServesTheBuiltBundleUnderTheBuildsNamesAndNothingElseBesideIt)
+{
+    char const* build = std::getenv("TB_BUILD_DIR");
+    ASSERT_NE(build, nullptr);
+    std::string built = std::string(build) + "/ui-bundle";
+    ASSERT_TRUE(std::filesystem::exists(built + "/version.json"));
+    char dir[] = "/tmp/tbplatdistXXXXXX";
+    std::string dist = mkdtemp(dir);
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() { std::filesystem::remove_all(dir); }
+    } cleanup { dist };
+    std::filesystem::copy(built, dist, std::filesystem::copy_options::recursive);
+    run_shell("printf '[SERVER]\\nappkey=secret\\n' > " + dist + "/tillbay.ini");
+    Json expected = Json::parse(run_shell("cat " + built + "/version.json"));
+
+    for (std::string const& ui : { built, dist }) {
+        PlatformProcess p({ "--ui", ui });
+        ASSERT_TRUE(p.ready());
+        int web = p.listener("web").port;
+        auto get = [&](std::string const& path) {
+            std::string raw = http_request(web, "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
+            size_t body = raw.find("\r\n\r\n");
+            return std::make_pair(raw.substr(9, 3), body == std::string::npos ? "" : raw.substr(body + 4));
+        };
+        Json manifest = Json::parse(get("/v2/pos/version.json").second);
+        EXPECT_EQ(manifest["uiVersion"], expected["uiVersion"]) << ui;
+        EXPECT_EQ(manifest["files"], expected["files"]) << ui;
+        EXPECT_EQ(manifest["sha256"], expected["sha256"]) << ui;
+        // Nothing is published: the program the POS runs is current.
+        EXPECT_EQ(manifest["appVersion"], TILLBAY_VERSION);
+        EXPECT_EQ(manifest["appUrl"], "");
+        auto [status, page] = get("/v2/pos/" + expected["files"][0].get<std::string>());
+        EXPECT_EQ(status, "200");
+        EXPECT_EQ(sha256_hex(page), expected["sha256"][0]);
+        EXPECT_EQ(get("/v2/pos/tillbay.ini").first, "404") << ui;
+        EXPECT_EQ(get("/v2/pos/ui/tillbay.ini").first, "404") << ui;
+    }
 }
 
 TEST(PlatformWeb, PhotoUploadMallExportAndPageApi)
