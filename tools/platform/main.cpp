@@ -40,7 +40,8 @@ void usage()
         "                         [--qr-ttl SECONDS] [--ui DIR]\n"
         "  tillbay-platform init POSDIR [--data DIR] [--host H] [--api-port N] [--relay-port N]\n"
         "                         [--web-port N] [--plain] [--web-tls]\n"
-        "Port 0 picks a free port.\n");
+        "Port 0 picks a free port. --ui names the UI bundle to serve; without it, the bundle\n"
+        "installed next to this program (dist/), else the build tree's ui-bundle.\n");
 }
 
 bool parse_port(char const* text, int& out)
