@@ -1,5 +1,6 @@
 #include "foundation/ini.h"
 
+#include "foundation/ascii.h"
 #include "os/crypto.h"
 #include "os/fs.h"
 
@@ -20,19 +21,6 @@ std::string_view trim(std::string_view text)
     while (!text.empty() && is_blank(text.back()))
         text.remove_suffix(1);
     return text;
-}
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equals_ignoring_case(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
 }
 
 bool has_line_breaking_byte(std::string_view text)
@@ -100,7 +88,7 @@ void for_each_section_line(std::string_view content, std::string_view section, V
     bool in_first_section = false;
     for_each_line(content, [&](Line const& line) {
         if (line.kind == LineKind::Header) {
-            in_section = equals_ignoring_case(line.name, section);
+            in_section = ascii::equals_ignoring_case(line.name, section);
             in_first_section = in_section && !seen_section;
             seen_section = seen_section || in_section;
             return in_first_section ? visit(line, true) : true;
@@ -111,7 +99,7 @@ void for_each_section_line(std::string_view content, std::string_view section, V
 
 bool is_key_line(Line const& line, std::string_view key)
 {
-    return line.kind == LineKind::Entry && equals_ignoring_case(line.name, key);
+    return line.kind == LineKind::Entry && ascii::equals_ignoring_case(line.name, key);
 }
 
 std::string_view strip_quotes(std::string_view value)

@@ -1,5 +1,6 @@
 #include "foundation/settings.h"
 
+#include "foundation/ascii.h"
 #include "foundation/builtin_defaults.h"
 #include "foundation/ini.h"
 #include "foundation/log.h"
@@ -21,8 +22,6 @@ constexpr size_t k_max_text_units = 511;
 ServerSettings g_server;
 std::atomic<State> g_state { State::NoFile };
 std::atomic<bool> g_migrated { false };
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -85,11 +84,8 @@ bool section_name_at(std::string_view content, size_t bracket, std::string_view 
     size_t name = bracket + 1;
     if (content.size() - name < section.size() + 1)
         return false;
-    for (size_t i = 0; i < section.size(); ++i) {
-        if (lower(content[name + i]) != lower(section[i]))
-            return false;
-    }
-    return content[name + section.size()] == ']';
+    return ascii::equals_ignoring_case(content.substr(name, section.size()), section)
+        && content[name + section.size()] == ']';
 }
 
 bool starts_line(std::string_view content, size_t pos, size_t file_start)

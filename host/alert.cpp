@@ -1,5 +1,6 @@
 #include "host/alert.h"
 
+#include "foundation/ascii.h"
 #include "foundation/settings.h"
 
 #include <cstdio>
@@ -17,19 +18,6 @@ constexpr int badge_corner = 14;
 // Colour names are short ASCII words; the settings reader keeps at most this
 // many bytes of them.
 constexpr size_t max_colour_name = 15;
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_ignoring_case(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 int colour_index(std::string_view key, int fallback)
 {
@@ -56,7 +44,7 @@ std::string hex(Rgb c)
 std::optional<int> palette_index(std::string_view name)
 {
     for (size_t i = 0; i < palette.size(); ++i) {
-        if (equal_ignoring_case(name, palette[i].name))
+        if (ascii::equals_ignoring_case(name, palette[i].name))
             return static_cast<int>(i);
     }
     return std::nullopt;

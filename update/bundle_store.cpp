@@ -1,5 +1,6 @@
 #include "update/bundle_store.h"
 
+#include "foundation/ascii.h"
 #include "foundation/paths.h"
 #include "os/crypto.h"
 #include "os/fs.h"
@@ -28,22 +29,6 @@ constexpr std::string_view staging_prefix = ".stage-";
 constexpr size_t max_suffix = 63;
 constexpr size_t max_suffix_host = 127;
 constexpr size_t max_uiroot = 258;
-
-bool iequal(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 std::string_view after_scheme(std::string_view text)
 {
@@ -78,7 +63,7 @@ InstallOutcome failed(std::string message) { return { false, std::move(message) 
 
 std::string web_host_suffix(std::string_view web_host, std::string_view production)
 {
-    if (iequal(web_host, production))
+    if (ascii::equals_ignoring_case(web_host, production))
         return {};
     auto host = after_scheme(web_host);
     host = host.substr(0, host.find('/'));
@@ -174,7 +159,7 @@ Result<std::string> Store::verify_release(std::string_view id)
         return Error::from_detail("manifest does not match the folder name " + dir);
     for (auto const& file : manifest.files) {
         auto hash = TRY(os::tree::sha256_beneath(dir, file.local_path));
-        if (!iequal(hash, file.sha256))
+        if (!ascii::equals_ignoring_case(hash, file.sha256))
             return Error::from_detail("file differs from its hash: " + dir + "/" + file.local_path);
     }
     return manifest.ui_version;
@@ -325,7 +310,7 @@ Status Store::stage_file(std::optional<std::string_view> web_host, std::string c
         if (source.empty() || (i > 0 && source == sources[0]) || (i > 1 && source == sources[1]))
             continue;
         auto copied = os::tree::copy_hashing(source, file.local_path, target);
-        if (copied && iequal(copied.value(), file.sha256))
+        if (copied && ascii::equals_ignoring_case(copied.value(), file.sha256))
             return {};
     }
     (void)os::remove_file(target);
@@ -336,7 +321,7 @@ Status Store::stage_file(std::optional<std::string_view> web_host, std::string c
         return Error::from_detail("web host refused for downloads");
     TRY(os::http::get_to_file(*endpoint, "/v2/pos/" + file.listed_name, target));
     auto hash = TRY(os::tree::sha256_beneath(staging, file.local_path));
-    if (!iequal(hash, file.sha256)) {
+    if (!ascii::equals_ignoring_case(hash, file.sha256)) {
         char text[256];
         std::snprintf(text, sizeof text, "받은 화면의 검증값이 다릅니다 (%s)", file.listed_name.c_str());
         return Error::with_message(text, "hash of the download differs");

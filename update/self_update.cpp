@@ -1,5 +1,6 @@
 #include "update/self_update.h"
 
+#include "foundation/ascii.h"
 #include "foundation/json_text.h"
 #include "foundation/log.h"
 #include "foundation/paths.h"
@@ -29,22 +30,6 @@ constexpr char const* section = "UPDATE";
 // The executable's path must stay below 260 bytes, as it always had to.
 constexpr size_t max_exe_path = 259;
 constexpr size_t max_app_host = 255;
-
-bool iequal(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 std::string read_key(std::string_view key) { return settings::read_text(section, key, 128); }
 void write_key(std::string_view key, std::optional<std::string_view> value) { (void)settings::write_profile(section, key, value); }
@@ -92,7 +77,7 @@ Swap apply_staged_update(std::string exe_path)
     bool verified = false;
     if (!staged.empty() && staged_sha.size() == 64 && S_ISREG(st.st_mode)) {
         auto hash = os::sha256_file(staged_path);
-        verified = hash && iequal(os::to_hex(hash.value()), staged_sha);
+        verified = hash && ascii::equals_ignoring_case(os::to_hex(hash.value()), staged_sha);
     }
     if (!verified) {
         (void)os::remove_file(staged_path);
@@ -221,7 +206,7 @@ Status stage_program(VersionManifest const& manifest, std::optional<os::http::En
         return downloaded.release_error();
     }
     auto hash = os::sha256_file(target);
-    if (!hash || !iequal(os::to_hex(hash.value()), manifest.app_sha256)) {
+    if (!hash || !ascii::equals_ignoring_case(os::to_hex(hash.value()), manifest.app_sha256)) {
         (void)os::remove_file(target);
         return fail_text("받은 파일이 검증값과 다릅니다 — 버렸습니다");
     }
@@ -248,7 +233,7 @@ void run_check(Hooks const& hooks, CheckEnvironment const& env)
         if (hooks.state)
             hooks.state(state, message);
     };
-    bool secure_host = env.web_host.size() >= 8 && iequal(std::string_view(env.web_host).substr(0, 8), "https://");
+    bool secure_host = env.web_host.size() >= 8 && ascii::equals_ignoring_case(std::string_view(env.web_host).substr(0, 8), "https://");
     if (secure_host && !os::http::tls12_available()) {
         if (hooks.status)
             hooks.status("이 PC 는 TLS 1.2 를 쓸 수 없어 갱신을 받지 못합니다 — 운영체제 업데이트를 확인해 주십시오");

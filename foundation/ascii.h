@@ -1,0 +1,25 @@
+#pragma once
+
+// Byte-wise helpers for the ASCII parts of what the program reads: section
+// and key names, schemes and host names, hex digests, colour words. Only
+// 'A'-'Z' fold, so UTF-8 bytes pass through untouched and the result never
+// depends on the locale, as <cctype> would.
+
+#include <string_view>
+
+namespace tillbay::ascii {
+
+constexpr char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+constexpr bool equals_ignoring_case(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+} // namespace tillbay::ascii
