@@ -5,6 +5,7 @@
 // 'A'-'Z' fold, so UTF-8 bytes pass through untouched and the result never
 // depends on the locale, as <cctype> would.
 
+#include <string>
 #include <string_view>
 
 namespace tillbay::ascii {
@@ -20,6 +21,14 @@ constexpr bool equals_ignoring_case(std::string_view a, std::string_view b)
             return false;
     }
     return true;
+}
+
+inline std::string lowered(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        c = lower(c);
+    return out;
 }
 
 } // namespace tillbay::ascii

@@ -1,5 +1,7 @@
 #include "host/address.h"
 
+#include "foundation/ascii.h"
+
 #include <cstring>
 
 namespace tillbay::host {
@@ -41,16 +43,6 @@ size_t utf8_sequence(std::string_view text, size_t i)
     if (value >= 0xD800 && value <= 0xDFFF)
         return 0;
     return length;
-}
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string to_lower(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        c = lower(c);
-    return out;
 }
 
 int hex_value(char c)
@@ -191,7 +183,7 @@ std::optional<Address> parse_address(std::string_view text, std::string_view ui_
         return std::nullopt;
 
     Address address;
-    address.scheme = to_lower(text.substr(0, marker));
+    address.scheme = ascii::lowered(text.substr(0, marker));
     std::string_view rest = text.substr(marker + 3);
     size_t slash = rest.find('/');
     std::string_view authority = rest.substr(0, slash);
@@ -209,7 +201,7 @@ std::optional<Address> parse_address(std::string_view text, std::string_view ui_
     }
 
     uint16_t default_port = 0;
-    if (address.scheme == "https" || (!ui_scheme.empty() && address.scheme == to_lower(ui_scheme)))
+    if (address.scheme == "https" || (!ui_scheme.empty() && address.scheme == ascii::lowered(ui_scheme)))
         default_port = 443;
     else if (address.scheme == "http")
         default_port = 80;
@@ -238,7 +230,7 @@ std::optional<Address> parse_address(std::string_view text, std::string_view ui_
     }
     if (!valid_host(host))
         return std::nullopt;
-    address.host = to_lower(host);
+    address.host = ascii::lowered(host);
     if (!check_path(raw_path, address.path))
         return std::nullopt;
     return address;

@@ -1,5 +1,6 @@
 #include "update/manifest.h"
 
+#include "foundation/ascii.h"
 #include "os/crypto.h"
 
 #include <algorithm>
@@ -11,16 +12,6 @@ namespace tillbay::update {
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string lowered(std::string_view text)
-{
-    std::string out(text);
-    for (auto& c : out)
-        c = lower(c);
-    return out;
-}
 
 bool is_name_char(char c)
 {
@@ -55,7 +46,7 @@ std::optional<size_t> value_start(std::string_view text, std::string_view key)
 
 bool reserved_device_name(std::string_view segment)
 {
-    auto stem = lowered(segment.substr(0, segment.find('.')));
+    auto stem = ascii::lowered(segment.substr(0, segment.find('.')));
     if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul")
         return true;
     if (stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) && stem[3] >= '0' && stem[3] <= '9')
@@ -250,7 +241,7 @@ Result<BundleManifest> build_bundle_manifest(std::string_view ui_version, std::v
             return Error::from_detail("hash is not 64 hexadecimal digits: " + files[i]);
         // Names are compared the way a case-insensitive file system would, and
         // a file may not also be the folder of another file.
-        auto key = lowered(*local);
+        auto key = ascii::lowered(*local);
         if (!seen_files.insert(key).second || seen_folders.count(key))
             return Error::from_detail("file listed twice: " + files[i]);
         for (auto slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
