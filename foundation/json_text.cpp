@@ -1,5 +1,7 @@
 #include "foundation/json_text.h"
 
+#include "foundation/ascii.h"
+
 #include <climits>
 #include <cstring>
 
@@ -62,17 +64,6 @@ size_t after_key(std::string_view text, std::string_view key)
     if (!hit)
         return std::string_view::npos;
     return static_cast<size_t>(static_cast<char const*>(hit) - text.data()) + pattern.size();
-}
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 } // namespace
@@ -389,8 +380,9 @@ std::string percent_decode(std::string_view bytes)
     out.reserve(bytes.size());
     for (size_t i = 0; i < bytes.size(); ++i) {
         char c = bytes[i];
-        if (c == '%' && i + 2 < bytes.size() && hex_value(bytes[i + 1]) >= 0 && hex_value(bytes[i + 2]) >= 0) {
-            out += static_cast<char>(hex_value(bytes[i + 1]) * 16 + hex_value(bytes[i + 2]));
+        if (c == '%' && i + 2 < bytes.size() && ascii::hex_digit_value(bytes[i + 1]) >= 0
+            && ascii::hex_digit_value(bytes[i + 2]) >= 0) {
+            out += static_cast<char>(ascii::hex_digit_value(bytes[i + 1]) * 16 + ascii::hex_digit_value(bytes[i + 2]));
             i += 2;
         } else if (c == '+') {
             out += ' ';

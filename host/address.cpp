@@ -45,17 +45,6 @@ size_t utf8_sequence(std::string_view text, size_t i)
     return length;
 }
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Decodes the percent escapes of a path and checks what the decoded path may
 // hold. An encoded separator, escape or drive colon would let two different
 // texts name one file, so it is refused rather than interpreted.
@@ -69,8 +58,8 @@ bool check_path(std::string_view raw, std::string& decoded)
             decoded.push_back(c);
             continue;
         }
-        int high = i + 1 < raw.size() ? hex_value(raw[i + 1]) : -1;
-        int low = i + 2 < raw.size() ? hex_value(raw[i + 2]) : -1;
+        int high = i + 1 < raw.size() ? ascii::hex_digit_value(raw[i + 1]) : -1;
+        int low = i + 2 < raw.size() ? ascii::hex_digit_value(raw[i + 2]) : -1;
         if (high < 0 || low < 0)
             return false;
         char d = static_cast<char>(high * 16 + low);

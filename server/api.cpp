@@ -1,5 +1,6 @@
 #include "server/api.h"
 
+#include "foundation/ascii.h"
 #include "foundation/json_text.h"
 #include "foundation/settings.h"
 #include "server/transport.h"
@@ -45,17 +46,6 @@ std::string scalar_field(std::string_view answer, std::string_view key, size_t l
     return number == INT_MIN ? std::string {} : std::to_string(number);
 }
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Hexadecimal text of exactly 2 * bytes characters into bytes.
 std::optional<os::SecretString> from_hex(std::string_view hex, size_t bytes)
 {
@@ -64,8 +54,8 @@ std::optional<os::SecretString> from_hex(std::string_view hex, size_t bytes)
     os::SecretString out;
     out.str().resize(bytes);
     for (size_t i = 0; i < bytes; ++i) {
-        int high = hex_value(hex[2 * i]);
-        int low = hex_value(hex[2 * i + 1]);
+        int high = ascii::hex_digit_value(hex[2 * i]);
+        int low = ascii::hex_digit_value(hex[2 * i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         out.str()[i] = static_cast<char>(high * 16 + low);
