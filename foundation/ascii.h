@@ -23,6 +23,11 @@ constexpr bool equals_ignoring_case(std::string_view a, std::string_view b)
     return true;
 }
 
+constexpr bool starts_with_ignoring_case(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && equals_ignoring_case(text.substr(0, prefix.size()), prefix);
+}
+
 inline std::string lowered(std::string_view text)
 {
     std::string out(text);

@@ -1,5 +1,6 @@
 #include "foundation/user_files.h"
 
+#include "foundation/ascii.h"
 #include "foundation/json_text.h"
 #include "foundation/paths.h"
 #include "os/fs.h"
@@ -34,20 +35,6 @@ Status replace(std::string const& path, std::string_view content, char const* fa
     if (!written.ok())
         return Error::with_message(failure_message, written.error().detail, written.error().code);
     return {};
-}
-
-bool begins_with_ignoring_case(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i])
-            return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -91,7 +78,7 @@ Status write_theme(bool dark)
     return replace(paths::user_file("theme.txt"), dark ? "dark" : "light", "화면 밝기를 저장하지 못했습니다");
 }
 
-bool read_sound_on() { return !begins_with_ignoring_case(read_start("sound.txt", k_word_read_bytes), "off"); }
+bool read_sound_on() { return !ascii::starts_with_ignoring_case(read_start("sound.txt", k_word_read_bytes), "off"); }
 
 Status write_sound(bool on)
 {

@@ -1,5 +1,6 @@
 #include "host/service_watch.h"
 
+#include "foundation/ascii.h"
 #include "foundation/json_text.h"
 #include "foundation/log.h"
 #include "host/address.h"
@@ -45,20 +46,6 @@ int threshold_from_environment()
     if (value && value[0] >= '1' && value[0] <= '9')
         return value[0] - '0';
     return 3;
-}
-
-bool starts_with_ci(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i])
-            return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -175,13 +162,12 @@ Result<std::string> fetch_from_web_host(std::string_view web_host, std::string_v
 #ifdef TB_HOST_HAVE_HTTP
     // The same reading of the configured text as the page policy's, so that a
     // web host the pages reach over plain HTTP is watched over plain HTTP too.
-    bool plain = starts_with_ci(web_host, "http://")
-        || (!starts_with_ci(web_host, "https://") && starts_with_ci(web_host_with_scheme(web_host), "http://"));
+    bool plain = ascii::starts_with_ignoring_case(web_host, "http://")
+        || (!ascii::starts_with_ignoring_case(web_host, "https://") && ascii::starts_with_ignoring_case(web_host_with_scheme(web_host), "http://"));
     auto security = plain ? os::http::Security::Plain : os::http::Security::Secure;
     auto endpoint = os::http::endpoint_from_host_text(web_host, security);
     return os::http::get(endpoint, path, max_service_file);
 #else
-    (void)starts_with_ci;
     (void)web_host;
     (void)path;
     return Error::from_detail("no web client in this build");

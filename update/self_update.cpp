@@ -233,7 +233,7 @@ void run_check(Hooks const& hooks, CheckEnvironment const& env)
         if (hooks.state)
             hooks.state(state, message);
     };
-    bool secure_host = env.web_host.size() >= 8 && ascii::equals_ignoring_case(std::string_view(env.web_host).substr(0, 8), "https://");
+    bool secure_host = ascii::starts_with_ignoring_case(env.web_host, "https://");
     if (secure_host && !os::http::tls12_available()) {
         if (hooks.status)
             hooks.status("이 PC 는 TLS 1.2 를 쓸 수 없어 갱신을 받지 못합니다 — 운영체제 업데이트를 확인해 주십시오");

@@ -4,6 +4,8 @@
 
 #include "os/http.h"
 
+#include "foundation/ascii.h"
+
 #include <curl/curl.h>
 
 #include <cerrno>
@@ -39,25 +41,11 @@ bool global_init()
     return ok;
 }
 
-bool iequals_prefix(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i])
-            return false;
-    }
-    return true;
-}
-
 std::string_view strip_scheme(std::string_view text)
 {
-    if (iequals_prefix(text, "https://"))
+    if (ascii::starts_with_ignoring_case(text, "https://"))
         return text.substr(8);
-    if (iequals_prefix(text, "http://"))
+    if (ascii::starts_with_ignoring_case(text, "http://"))
         return text.substr(7);
     return text;
 }
@@ -248,7 +236,7 @@ Endpoint endpoint_from_host_text(std::string_view host_text, Security security)
 
 bool is_private_host(std::string_view host)
 {
-    if (host.size() == 9 && iequals_prefix(host, "localhost"))
+    if (host.size() == 9 && ascii::starts_with_ignoring_case(host, "localhost"))
         return true;
     int parts[4];
     int count = 0;
