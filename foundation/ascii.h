@@ -5,6 +5,7 @@
 // 'A'-'Z' fold, so UTF-8 bytes pass through untouched and the result never
 // depends on the locale, as <cctype> would.
 
+#include <climits>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,30 @@ constexpr int hex_digit_value(char c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
+}
+
+// A decimal number the way atoi reads it: optional blanks and sign, then
+// digits up to the first other byte; empty or unreadable is 0, and a value
+// beyond the 32-bit range is clamped rather than wrapped.
+constexpr int leading_int(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative)
+        value = -value;
+    if (value > INT_MAX)
+        value = INT_MAX;
+    return static_cast<int>(value);
 }
 
 } // namespace tillbay::ascii

@@ -1,5 +1,6 @@
 #include "host/shell_main_window.h"
 
+#include "foundation/ascii.h"
 #include "foundation/json_text.h"
 #include "foundation/log.h"
 #include "foundation/user_files.h"
@@ -8,29 +9,6 @@
 #include "tillbay_version.h"
 
 namespace tillbay::shell {
-
-namespace {
-
-// The integer value of a text the way atoi reads it: leading blanks, a sign,
-// digits up to the first other byte; 0 when there are none.
-long long leading_integer(std::string_view text)
-{
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
-        negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value > 1'000'000'000'000LL)
-            break;
-        value = value * 10 + (text[i] - '0');
-    }
-    return negative ? -value : value;
-}
-
-} // namespace
 
 VersionLine make_version_line(std::string_view program_version, std::string_view ui_version,
     std::string_view server_host)
@@ -97,7 +75,7 @@ MainWindow::MainWindow(Context context)
 
 void MainWindow::set_full(std::optional<std::string_view> argument, bridge::Page& page)
 {
-    bool target = argument ? leading_integer(*argument) != 0 : !m_fullscreen;
+    bool target = argument ? ascii::leading_int(*argument) != 0 : !m_fullscreen;
     if (target != m_fullscreen && m_context.port) {
         if (target) {
             if (m_context.port->enter_fullscreen())

@@ -7,14 +7,7 @@
 #include "host/family.h"
 #include "orders/order_board.h"
 
-#include <string_view>
-
 namespace tillbay::orders {
-
-// A decimal argument as the order commands read it: optional blanks and
-// sign, then digits up to the first other byte; empty or unreadable is 0,
-// and a value beyond the 32-bit range is clamped.
-int int_argument(std::string_view text);
 
 class OrderFamily final : public bridge::Family {
 public:

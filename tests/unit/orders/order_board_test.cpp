@@ -244,17 +244,6 @@ TEST_F(OrderBoardTest, ActionRunnerReportsTheOutcomeAndAlwaysReloads)
     }
 }
 
-TEST(OrderFamily, ArgumentsAreReadAsDecimalIntegers)
-{
-    struct Case {
-        std::string_view text;
-        int value;
-    } cases[] = { { "", 0 }, { "17", 17 }, { "  42", 42 }, { "-3", -3 }, { "12abc", 12 }, { "abc", 0 }, { "+8", 8 },
-        { "99999999999999999999", 2147483647 }, { "-99999999999999999999", -2147483648 } };
-    for (auto const& c : cases)
-        EXPECT_EQ(orders::int_argument(c.text), c.value) << c.text;
-}
-
 TEST(OrderFamily, OtherCommandsAreLeftToTheNextFamily)
 {
     orders::OrderBoard board(orders::BoardHooks {});
