@@ -198,6 +198,25 @@ size_t write_file_piece(char* ptr, size_t size, size_t count, void* user)
     return n;
 }
 
+// Runs the request for path with the answer going to sink. An answer other
+// than 200 is the error, whatever the sink made of it; otherwise curl's own
+// code comes back, for the caller to weigh after its sink's failures.
+template<typename Sink>
+Result<CURLcode> perform(CURL* c, Endpoint const& endpoint, std::string_view path,
+    size_t (*write)(char*, size_t, size_t, void*), Sink& sink)
+{
+    auto url = url_for(endpoint, path);
+    if (curl_easy_setopt(c, CURLOPT_URL, url.c_str()) != CURLE_OK
+        || curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, write) != CURLE_OK
+        || curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink) != CURLE_OK)
+        return fail(text::request_failed, "CURLOPT_URL " + url);
+    CURLcode code = curl_easy_perform(c);
+    long status = response_status(c);
+    if (sink.wrong_status || (code == CURLE_OK && status != 200))
+        return status_error(status);
+    return code;
+}
+
 } // namespace
 
 std::string host_part(std::string_view host_text)
@@ -269,15 +288,7 @@ Result<std::string> get(Endpoint const& endpoint, std::string_view path, size_t 
     sink.curl = c;
     sink.max_bytes = max_bytes;
     sink.data.reserve(64 * 1024 < max_bytes ? 64 * 1024 : max_bytes);
-    auto url = url_for(endpoint, path);
-    if (curl_easy_setopt(c, CURLOPT_URL, url.c_str()) != CURLE_OK
-        || curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, write_memory) != CURLE_OK
-        || curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink) != CURLE_OK)
-        return fail(text::request_failed, "CURLOPT_URL " + url);
-    CURLcode code = curl_easy_perform(c);
-    long status = response_status(c);
-    if (sink.wrong_status || (code == CURLE_OK && status != 200))
-        return status_error(status);
+    CURLcode code = TRY(perform(c, endpoint, path, write_memory, sink));
     if (sink.too_large)
         return fail(text::no_response, "answer larger than " + std::to_string(max_bytes) + " bytes");
     if (code != CURLE_OK)
@@ -301,15 +312,7 @@ Status get_to_file(Endpoint const& endpoint, std::string_view path, std::string 
                 ::close(sink.fd);
         }
     } closer { sink };
-    auto url = url_for(endpoint, path);
-    if (curl_easy_setopt(c, CURLOPT_URL, url.c_str()) != CURLE_OK
-        || curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, write_file_piece) != CURLE_OK
-        || curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink) != CURLE_OK)
-        return fail(text::request_failed, "CURLOPT_URL " + url);
-    CURLcode code = curl_easy_perform(c);
-    long status = response_status(c);
-    if (sink.wrong_status || (code == CURLE_OK && status != 200))
-        return status_error(status);
+    CURLcode code = TRY(perform(c, endpoint, path, write_file_piece, sink));
     if (sink.open_errno)
         return fail(text::cannot_create, file + ": " + std::strerror(sink.open_errno));
     if (sink.write_errno)
