@@ -214,14 +214,22 @@ Outcome run_connection(PushChannel::Shared& shared)
             shared.config.callbacks.event(event);
     };
     char buffer[receive_chunk + 1];
+    // The receive wait is cut into short slices so that a stop or a store
+    // change is noticed within one slice: a sign-out waits for this thread on
+    // the UI thread, and a whole receive wait there would freeze the screen.
+    int quiet_ms = 0;
     while (shared.running.load()) {
         if (shared.reconnect_now.exchange(false)) {
             transport::close(socket);
             return Outcome::Clean;
         }
         bool timed_out = false;
-        size_t got = transport::receive_available(socket, buffer, sizeof buffer, receive_wait_ms, timed_out);
+        size_t got = transport::receive_available(socket, buffer, sizeof buffer, receive_slice_ms, timed_out);
         if (got == 0 && timed_out) {
+            quiet_ms += receive_slice_ms;
+            if (quiet_ms < receive_wait_ms)
+                continue;
+            quiet_ms = 0;
             // Nothing followed what was held back: read it as it stands.
             std::string held = scanner.held_back();
             scanner.flush();
@@ -235,6 +243,7 @@ Outcome run_connection(PushChannel::Shared& shared)
             shared.set_state(ChannelState::Failed, text::lost);
             return Outcome::Failed;
         }
+        quiet_ms = 0;
         scanner.feed(std::string_view(buffer, got), handlers);
     }
     transport::close(socket);

@@ -35,6 +35,8 @@ inline constexpr size_t max_carry = 1024;
 
 inline constexpr int connect_timeout_ms = 5000;
 inline constexpr int receive_wait_ms = 1000;
+// The slice of that wait after which the thread looks at its flags again.
+inline constexpr int receive_slice_ms = 100;
 inline constexpr int first_backoff_ms = 1000;
 inline constexpr int max_backoff_ms = 30000;
 inline constexpr int backoff_step_ms = 200;
