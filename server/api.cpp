@@ -63,34 +63,37 @@ std::optional<os::SecretString> from_hex(std::string_view hex, size_t bytes)
     return out;
 }
 
-// One request and its answer over a fresh connection.
-enum class Exchange {
-    Answered,
-    ConnectFailed,
-    SendFailed,
-    TimedOut,
-    Closed,
+// The store and owner calls word a missing answer each in their own way.
+struct NoAnswerTexts {
+    char const* timed_out;
+    char const* closed;
 };
 
-Exchange exchange(Endpoint const& endpoint, std::string_view request, int connect_ms, int answer_ms,
-    os::SecretString& answer, std::string& connect_error)
+// One request and its answer over a fresh connection. Without an answer it
+// is false, with the user's message in error.
+bool exchange(Endpoint const& endpoint, std::string_view request, int connect_ms, int answer_ms,
+    NoAnswerTexts const& texts, os::SecretString& answer, std::string& error)
 {
     auto connection = transport::Connection::open(endpoint.host, endpoint.port, connect_ms);
     if (!connection.ok()) {
-        connect_error = connection.error().message;
-        return Exchange::ConnectFailed;
+        error = connection.error().message;
+        return false;
     }
-    if (!connection.value().send(request))
-        return Exchange::SendFailed;
+    if (!connection.value().send(request)) {
+        error = "전송 실패";
+        return false;
+    }
     answer.str().assign(answer_buffer, '\0');
     bool timed_out = false;
     size_t n = connection.value().receive_until_quiet(answer.str().data(), answer_buffer, answer_ms, timed_out);
-    if (n == 0)
-        return timed_out ? Exchange::TimedOut : Exchange::Closed;
+    if (n == 0) {
+        error = timed_out ? texts.timed_out : texts.closed;
+        return false;
+    }
     // The bytes after the answer are zeros already; shrinking keeps the wipe
     // of the whole buffer possible (wipe covers the capacity).
     answer.str().resize(n);
-    return Exchange::Answered;
+    return true;
 }
 
 template<typename... Args>
@@ -173,23 +176,9 @@ bool store_call(Endpoint const& endpoint, int useridx, std::string_view command,
     }
     auto w = waits();
     os::SecretString answer;
-    std::string connect_error;
-    switch (exchange(endpoint, envelope.value().str(), w.store_connect_ms, w.store_answer_ms, answer, connect_error)) {
-    case Exchange::ConnectFailed:
-        result.error = connect_error;
+    NoAnswerTexts const texts { .timed_out = "응답이 없습니다 (시간 초과)", .closed = "연결이 끊겼습니다" };
+    if (!exchange(endpoint, envelope.value().str(), w.store_connect_ms, w.store_answer_ms, texts, answer, result.error))
         return false;
-    case Exchange::SendFailed:
-        result.error = "전송 실패";
-        return false;
-    case Exchange::TimedOut:
-        result.error = "응답이 없습니다 (시간 초과)";
-        return false;
-    case Exchange::Closed:
-        result.error = "연결이 끊겼습니다";
-        return false;
-    case Exchange::Answered:
-        break;
-    }
     read_store_answer(answer.str(), result);
     return true;
 }
@@ -275,23 +264,9 @@ bool owner_exchange(Endpoint const& endpoint, int grade, int useridx, std::strin
 
     auto w = waits();
     os::SecretString answer;
-    std::string connect_error;
-    switch (exchange(endpoint, text, w.owner_connect_ms, w.owner_answer_ms, answer, connect_error)) {
-    case Exchange::ConnectFailed:
-        result.error = connect_error;
+    NoAnswerTexts const texts { .timed_out = "서버 응답이 없습니다", .closed = "서버가 연결을 끊었습니다" };
+    if (!exchange(endpoint, text, w.owner_connect_ms, w.owner_answer_ms, texts, answer, result.error))
         return false;
-    case Exchange::SendFailed:
-        result.error = "전송 실패";
-        return false;
-    case Exchange::TimedOut:
-        result.error = "서버 응답이 없습니다";
-        return false;
-    case Exchange::Closed:
-        result.error = "서버가 연결을 끊었습니다";
-        return false;
-    case Exchange::Answered:
-        break;
-    }
     result.resultCode = scalar_field(answer.str(), "resultCode", max_result_code);
     result.resultType = scalar_field(answer.str(), "resultType", max_result_type);
     os::SecretString data;
