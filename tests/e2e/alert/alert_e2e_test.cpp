@@ -7,7 +7,7 @@
 // The X server is asked directly (xdotool, xwininfo, ImageMagick), not the
 // program, and screenshots are kept.
 
-#include "e2e_support.h"
+#include "e2e_fixture.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,12 +21,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string env(char const* name)
-{
-    char const* value = std::getenv(name);
-    return value ? value : "";
-}
 
 // Runs a shell command on the test's X display and gives its standard output.
 std::string x_command(std::string const& display, std::string const& command)
@@ -81,63 +75,23 @@ class AlertEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        std::string build = env("TB_BUILD_DIR");
-        ASSERT_FALSE(build.empty()) << "TB_BUILD_DIR is not set";
-        s_artefacts = build + "/tests/e2e/alert/artefacts";
-        ::mkdir(s_artefacts.c_str(), 0755);
-        s_root = e2e::make_temp_dir("tb-e2e-alert");
-        ASSERT_FALSE(s_root.empty());
-        std::string pos = s_root + "/pos";
-        std::string home = s_root + "/home";
-        ::mkdir(home.c_str(), 0755);
-
-        int api = e2e::free_port(), relay = e2e::free_port(), web = e2e::free_port();
-        s_control = e2e::free_port();
-        std::string platform = build + "/tools/platform/tillbay-platform";
-        std::string init_log = s_root + "/init.log";
-        auto init = e2e::Child::start({ platform, "init", pos, "--api-port", std::to_string(api), "--relay-port",
-                                          std::to_string(relay), "--web-port", std::to_string(web) },
-            {}, init_log);
-        ASSERT_TRUE(e2e::wait_for([&] { return !init.running(); }, 20s));
-        ASSERT_NE(e2e::read_text(pos + "/tillbay.ini").find("[SERVER]"), std::string::npos) << e2e::read_text(init_log);
-
-        ASSERT_TRUE(e2e::copy_file(build + "/app/tillbay", pos + "/tillbay", true));
-        ASSERT_TRUE(e2e::copy_dir_files(build + "/app/webext", pos + "/webext"));
-        ASSERT_TRUE(e2e::copy_dir_files(build + "/ui-bundle", pos));
-        ASSERT_TRUE(e2e::copy_dir_files(build + "/ui-bundle", s_root + "/ui"));
-
-        s_platform_log = s_root + "/platform.log";
-        s_platform = new e2e::Child(e2e::Child::start({ platform, "serve", "--data", pos + "/platform-data", "--api-port",
-                                                          std::to_string(api), "--relay-port", std::to_string(relay),
-                                                          "--web-port", std::to_string(web), "--control-port",
-                                                          std::to_string(s_control), "--ui", s_root + "/ui" },
-            {}, s_platform_log));
-        ASSERT_TRUE(e2e::wait_for([] { return e2e::read_text(s_platform_log).find("ready") != std::string::npos; }, 20s))
-            << e2e::read_text(s_platform_log);
+        ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(s_at, "alert", e2e::ServedUi::Copy));
 
         // An X server of our own, so that the test can look at the windows on it.
         int display = free_display();
         s_display = ":" + std::to_string(display);
         s_xvfb = new e2e::Child(e2e::Child::start(
-            { "Xvfb", s_display, "-screen", "0", "1400x900x24", "-nolisten", "tcp", "-ac" }, {}, s_root + "/xvfb.log"));
+            { "Xvfb", s_display, "-screen", "0", "1400x900x24", "-nolisten", "tcp", "-ac" }, {}, s_at.root + "/xvfb.log"));
         std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
         ASSERT_TRUE(e2e::wait_for([&] { struct stat st; return ::stat(socket.c_str(), &st) == 0; }, 10s))
-            << e2e::read_text(s_root + "/xvfb.log");
+            << e2e::read_text(s_at.root + "/xvfb.log");
 
-        s_port = e2e::free_port();
-        s_pos_log = s_root + "/tillbay.log";
-        s_log = home + "/TillBay/bridge.log";
-        auto start_program = [&] {
-            return new e2e::Child(e2e::Child::start({ pos + "/tillbay" },
-                { "DISPLAY=" + s_display, "LOCALAPPDATA=" + home, "TILLBAY_TESTPORT=" + std::to_string(s_port),
-                    "WEBKIT_DISABLE_COMPOSITING_MODE=1", "NO_AT_BRIDGE=1", "DBUS_SESSION_BUS_ADDRESS=" },
-                s_pos_log));
-        };
+        auto start_program = [] { return e2e::start_program(s_at, s_display); };
         s_program = start_program();
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_pos_log);
+        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_at.pos_log);
         // A first start may take the web host's copy of the UI as a new
         // bundle and hold the sign-in until the next start.
-        if (e2e::wait_for([] { return e2e::read_text(s_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
+        if (e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
             delete s_program;
             s_program = start_program();
             ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc();
@@ -149,11 +103,11 @@ protected:
         delete s_other;
         delete s_program;
         delete s_xvfb;
-        delete s_platform;
-        s_other = s_program = s_xvfb = s_platform = nullptr;
+        s_other = s_program = s_xvfb = nullptr;
+        s_at.platform.stop();
     }
 
-    static std::string doc() { return e2e::http(s_port, "GET", "/doc").body; }
+    static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
 
     static bool on_page(int page_class)
     {
@@ -163,7 +117,7 @@ protected:
 
     static std::string value_of(std::string const& expression)
     {
-        return e2e::json_field(e2e::http(s_port, "POST", "/eval", expression).body, "value");
+        return e2e::json_field(e2e::http(s_at.automation, "POST", "/eval", expression).body, "value");
     }
 
     // The alert's own report, as the page receives it: "front=0 badge=1 ...".
@@ -186,7 +140,7 @@ protected:
 
     static void screenshot(std::string const& name)
     {
-        std::string path = s_artefacts + "/" + name + ".png";
+        std::string path = s_at.artefacts + "/" + name + ".png";
         x_command(s_display, "import -window root '" + path + "'");
         struct stat st;
         EXPECT_EQ(::stat(path.c_str(), &st), 0) << "no screenshot " << path;
@@ -209,9 +163,8 @@ protected:
         return compact;
     }
 
-    static inline std::string s_root, s_artefacts, s_platform_log, s_pos_log, s_log, s_display;
-    static inline int s_port = 0, s_control = 0;
-    static inline e2e::Child* s_platform = nullptr;
+    static inline e2e::Installation s_at;
+    static inline std::string s_display;
     static inline e2e::Child* s_xvfb = nullptr;
     static inline e2e::Child* s_program = nullptr;
     static inline e2e::Child* s_other = nullptr;
@@ -230,7 +183,7 @@ TEST_F(AlertEndToEnd, NewOrderWhileCoveredShowsTheBadgeUntilThePosIsBroughtBack)
         15s));
     value_of("document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
              "document.getElementById('userPw').value='pos1234!';document.getElementById('loginForm').requestSubmit();true");
-    ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 30s)) << doc() << e2e::read_text(s_log);
+    ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 30s)) << doc() << e2e::read_text(s_at.bridge_log);
     ASSERT_TRUE(e2e::wait_for([] { return value_of("typeof window.tillwave") == "\"object\""; }, 10s));
 
     // The POS has the focus: no badge.
@@ -239,7 +192,7 @@ TEST_F(AlertEndToEnd, NewOrderWhileCoveredShowsTheBadgeUntilThePosIsBroughtBack)
 
     // Another program takes the focus.
     s_other = new e2e::Child(e2e::Child::start({ "xmessage", "-geometry", "360x120+40+300", "another program" },
-        { "DISPLAY=" + s_display }, s_root + "/xmessage.log"));
+        { "DISPLAY=" + s_display }, s_at.root + "/xmessage.log"));
     std::string other;
     ASSERT_TRUE(e2e::wait_for(
         [&] {
@@ -254,11 +207,11 @@ TEST_F(AlertEndToEnd, NewOrderWhileCoveredShowsTheBadgeUntilThePosIsBroughtBack)
     EXPECT_TRUE(e2e::wait_for([] { return state_has("badge=1"); }, 5s)) << notify_state();
 
     // A customer orders at table 3.
-    auto placed = e2e::http(s_control, "POST", "/control/orders",
+    auto placed = e2e::http(s_at.control, "POST", "/control/orders",
         R"({"store":1,"kind":"table","table":3,"pay":"paid","lines":[{"menuidx":101,"qty":2}]})");
     ASSERT_EQ(placed.status, 200) << placed.body;
 
-    ASSERT_TRUE(e2e::wait_for([] { return state_has("alert=1"); }, 20s)) << notify_state() << e2e::read_text(s_log);
+    ASSERT_TRUE(e2e::wait_for([] { return state_has("alert=1"); }, 20s)) << notify_state() << e2e::read_text(s_at.bridge_log);
     std::string state = notify_state();
     EXPECT_NE(state.find("unseen=1"), std::string::npos) << state;
     EXPECT_NE(state.find("badge=1"), std::string::npos) << state;
@@ -295,7 +248,7 @@ TEST_F(AlertEndToEnd, NewOrderWhileCoveredShowsTheBadgeUntilThePosIsBroughtBack)
     // Dragging moves the badge and keeps the place in the settings file.
     x_command(s_display, "xdotool mousemove " + std::to_string(x + 100) + " " + std::to_string(y + 30)
             + " mousedown 1 mousemove " + std::to_string(x + 60) + " " + std::to_string(y + 50) + " mouseup 1");
-    std::string ini_path = s_root + "/pos/tillbay.ini";
+    std::string ini_path = s_at.root + "/pos/tillbay.ini";
     EXPECT_TRUE(e2e::wait_for([&] { return ini_number(e2e::read_text(ini_path), "badgex") == x - 40; }, 5s))
         << e2e::read_text(ini_path);
     EXPECT_TRUE(e2e::wait_for([&] { return ini_number(e2e::read_text(ini_path), "badgey") == y + 20; }, 5s))

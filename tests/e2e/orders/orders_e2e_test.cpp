@@ -5,7 +5,7 @@
 // the platform reaches the page with the next service check (the program
 // runs with a one-second check here).
 
-#include "e2e_support.h"
+#include "e2e_fixture.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -21,12 +21,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string env(char const* name)
-{
-    char const* value = std::getenv(name);
-    return value ? value : "";
-}
-
 // The highest "seq" in a /control/requests answer; 0 when there is none.
 long long last_seq(std::string const& body)
 {
@@ -40,51 +34,15 @@ class OrdersEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        std::string build = env("TB_BUILD_DIR");
-        ASSERT_FALSE(build.empty()) << "TB_BUILD_DIR is not set";
-        s_artefacts = build + "/tests/e2e/orders/artefacts";
-        ::mkdir(s_artefacts.c_str(), 0755);
-        s_root = e2e::make_temp_dir("tb-e2e-orders");
-        ASSERT_FALSE(s_root.empty());
-        std::string pos = s_root + "/pos";
-        std::string home = s_root + "/home";
-        ::mkdir(home.c_str(), 0755);
-
-        int api = e2e::free_port(), relay = e2e::free_port(), web = e2e::free_port();
-        s_control = e2e::free_port();
-        std::string platform = build + "/tools/platform/tillbay-platform";
-        auto init = e2e::Child::start({ platform, "init", pos, "--api-port", std::to_string(api), "--relay-port",
-                                          std::to_string(relay), "--web-port", std::to_string(web) },
-            {}, s_root + "/init.log");
-        ASSERT_TRUE(e2e::wait_for([&] { return !init.running(); }, 20s));
-        ASSERT_TRUE(e2e::copy_file(build + "/app/tillbay", pos + "/tillbay", true));
-        ASSERT_TRUE(e2e::copy_dir_files(build + "/app/webext", pos + "/webext"));
-        ASSERT_TRUE(e2e::copy_dir_files(build + "/ui-bundle", pos));
-        ASSERT_TRUE(e2e::copy_dir_files(build + "/ui-bundle", s_root + "/ui"));
-
-        s_platform_log = s_root + "/platform.log";
-        s_platform = new e2e::Child(e2e::Child::start({ platform, "serve", "--data", pos + "/platform-data", "--api-port",
-                                                          std::to_string(api), "--relay-port", std::to_string(relay),
-                                                          "--web-port", std::to_string(web), "--control-port",
-                                                          std::to_string(s_control), "--ui", s_root + "/ui" },
-            {}, s_platform_log));
-        ASSERT_TRUE(e2e::wait_for([] { return e2e::read_text(s_platform_log).find("ready") != std::string::npos; }, 20s))
-            << e2e::read_text(s_platform_log);
-
-        s_port = e2e::free_port();
-        s_pos_log = s_root + "/tillbay.log";
-        s_log = home + "/TillBay/bridge.log";
-        auto start_program = [&] {
-            return new e2e::Child(e2e::Child::start({ "xvfb-run", "-a", "-s", "-screen 0 1400x900x24", pos + "/tillbay" },
-                { "LOCALAPPDATA=" + home, "TILLBAY_TESTPORT=" + std::to_string(s_port), "WEBKIT_DISABLE_COMPOSITING_MODE=1",
-                    // A service check every second instead of every minute.
-                    "TILLBAY_SVCWATCH_MS=" + std::to_string(service_watch_ms), "NO_AT_BRIDGE=1", "DBUS_SESSION_BUS_ADDRESS=" },
-                s_pos_log));
+        ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(s_at, "orders", e2e::ServedUi::Copy));
+        auto start_program = [] {
+            // A service check every second instead of every minute.
+            return e2e::start_program(s_at, {}, { "TILLBAY_SVCWATCH_MS=" + std::to_string(service_watch_ms) });
         };
         s_program = start_program();
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_pos_log);
+        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_at.pos_log);
         // A first update check may take the web host's bundle as new and ask for a restart.
-        if (e2e::wait_for([] { return e2e::read_text(s_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
+        if (e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
             delete s_program;
             s_program = start_program();
             ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc();
@@ -102,23 +60,22 @@ protected:
                            "document.getElementById('userPw').value='pos1234!';"
                            "document.getElementById('loginForm').requestSubmit();true"),
             "true");
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 20s)) << doc() << "\n" << e2e::read_text(s_log);
+        ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 20s)) << doc() << "\n" << e2e::read_text(s_at.bridge_log);
         // The push channel registers the store once the board is set up.
         ASSERT_TRUE(e2e::wait_for([] { return value_of("document.getElementById('relayPill').classList.contains('on')") == "true"; }, 15s))
-            << e2e::read_text(s_log);
+            << e2e::read_text(s_at.bridge_log);
         ASSERT_TRUE(e2e::wait_for(
-            [] { return e2e::json_field(e2e::http(s_control, "GET", "/control/relay?store=1").body, "subscribers") == "1"; }, 10s));
+            [] { return e2e::json_field(e2e::http(s_at.control, "GET", "/control/relay?store=1").body, "subscribers") == "1"; }, 10s));
     }
 
     static void TearDownTestSuite()
     {
         delete s_program;
-        delete s_platform;
         s_program = nullptr;
-        s_platform = nullptr;
+        s_at.platform.stop();
     }
 
-    static std::string doc() { return e2e::http(s_port, "GET", "/doc").body; }
+    static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
     static bool on_page(int page_class)
     {
         std::string d = doc();
@@ -126,18 +83,18 @@ protected:
     }
     static std::string value_of(std::string const& expression)
     {
-        return e2e::json_field(e2e::http(s_port, "POST", "/eval", expression).body, "value");
+        return e2e::json_field(e2e::http(s_at.automation, "POST", "/eval", expression).body, "value");
     }
     static void snapshot(std::string const& name)
     {
-        auto answer = e2e::http(s_port, "GET", "/snapshot");
+        auto answer = e2e::http(s_at.automation, "GET", "/snapshot");
         EXPECT_EQ(answer.status, 200);
-        e2e::write_text(s_artefacts + "/" + name + ".png", answer.body);
+        e2e::write_text(s_at.artefacts + "/" + name + ".png", answer.body);
     }
-    static long long control_seq() { return last_seq(e2e::http(s_control, "GET", "/control/requests?after=0").body); }
+    static long long control_seq() { return last_seq(e2e::http(s_at.control, "GET", "/control/requests?after=0").body); }
     static long long create_order(std::string const& body)
     {
-        auto answer = e2e::http(s_control, "POST", "/control/orders", body);
+        auto answer = e2e::http(s_at.control, "POST", "/control/orders", body);
         EXPECT_EQ(answer.status, 200) << answer.body;
         return std::atoll(e2e::json_field(answer.body, "orderidx").c_str());
     }
@@ -148,9 +105,7 @@ protected:
     }
 
     static constexpr int service_watch_ms = 1000;
-    static inline std::string s_root, s_artefacts, s_platform_log, s_pos_log, s_log;
-    static inline int s_port = 0, s_control = 0;
-    static inline e2e::Child* s_platform = nullptr;
+    static inline e2e::Installation s_at;
     static inline e2e::Child* s_program = nullptr;
 };
 
@@ -161,15 +116,15 @@ TEST_F(OrdersEndToEnd, NewCustomerOrderReachesTheBoardWithinASecond)
     long long orderidx = create_order(
         R"({"store":1,"kind":"table","table":3,"pay":"paid","memo":"덜 맵게 {부탁}","lines":[{"mname":"김치찌개","qty":2,"price":9000},{"mname":"공기밥","qty":1,"price":1000}]})");
     ASSERT_GT(orderidx, 0);
-    ASSERT_TRUE(e2e::wait_for([&] { return lane_of(orderidx) == "\"new\""; }, 5s)) << e2e::read_text(s_log);
+    ASSERT_TRUE(e2e::wait_for([&] { return lane_of(orderidx) == "\"new\""; }, 5s)) << e2e::read_text(s_at.bridge_log);
     auto shown_after = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - created_at);
     EXPECT_LT(shown_after.count(), 1000) << "the order took " << shown_after.count() << " ms to appear";
 
     // The reload was a store call for the list, made after the order existed.
-    std::string requests = e2e::http(s_control, "GET", "/control/requests?after=" + std::to_string(before)).body;
+    std::string requests = e2e::http(s_at.control, "GET", "/control/requests?after=" + std::to_string(before)).body;
     EXPECT_NE(requests.find("cmd=110&storeidx=1"), std::string::npos) << requests;
     // The event was logged on arrival and the page was told which order it was.
-    EXPECT_NE(e2e::read_text(s_log).find("RELAY 수신 NEWORDER #" + std::to_string(orderidx)), std::string::npos);
+    EXPECT_NE(e2e::read_text(s_at.bridge_log).find("RELAY 수신 NEWORDER #" + std::to_string(orderidx)), std::string::npos);
     EXPECT_EQ(value_of("document.querySelector('.card[data-orderidx=\"" + std::to_string(orderidx) + "\"]').classList.contains('fresh')"),
         "true");
     EXPECT_NE(value_of("document.querySelector('.card[data-orderidx=\"" + std::to_string(orderidx) + "\"]').textContent")
@@ -185,10 +140,10 @@ TEST_F(OrdersEndToEnd, PaymentMovesAPrepaidOrderOutOfThePaymentLane)
     long long orderidx = create_order(
         R"({"store":1,"kind":"pickup","pay":"prepaid","lines":[{"mname":"불고기 덮밥","qty":1,"price":12000,"options":[{"optionname":"곱빼기","optionprice":2000}]}]})");
     ASSERT_TRUE(e2e::wait_for([&] { return lane_of(orderidx) == "\"payment\""; }, 5s)) << lane_of(orderidx);
-    auto answer = e2e::http(s_control, "POST", "/control/payments", "{\"orderidx\":" + std::to_string(orderidx) + ",\"result\":\"paid\"}");
+    auto answer = e2e::http(s_at.control, "POST", "/control/payments", "{\"orderidx\":" + std::to_string(orderidx) + ",\"result\":\"paid\"}");
     ASSERT_EQ(answer.status, 200) << answer.body;
     EXPECT_TRUE(e2e::wait_for([&] { return lane_of(orderidx) == "\"new\""; }, 5s)) << lane_of(orderidx);
-    EXPECT_NE(e2e::read_text(s_log).find("RELAY 수신 PAYING #" + std::to_string(orderidx)), std::string::npos);
+    EXPECT_NE(e2e::read_text(s_at.bridge_log).find("RELAY 수신 PAYING #" + std::to_string(orderidx)), std::string::npos);
 
     // The detail pane shows the order's lines with their options.
     value_of("document.querySelector('.card[data-orderidx=\"" + std::to_string(orderidx) + "\"]').click();true");
@@ -212,7 +167,7 @@ TEST_F(OrdersEndToEnd, MaintenanceNoticeReachesThePageWithTheNextServiceCheck)
                        "window.setServiceBlock=function(){window.__blocks.push([].slice.call(arguments));"
                        "return f.apply(this,arguments);};return typeof f;})()"),
         "\"function\"");
-    auto answer = e2e::http(s_control, "POST", "/control/service",
+    auto answer = e2e::http(s_at.control, "POST", "/control/service",
         R"({"merchant":1,"message":"","notice":"오늘 밤 2시부터 점주 화면 점검이 있습니다"})");
     ASSERT_EQ(answer.status, 200) << answer.body;
     auto set_at = Clock::now();
@@ -220,7 +175,7 @@ TEST_F(OrdersEndToEnd, MaintenanceNoticeReachesThePageWithTheNextServiceCheck)
     EXPECT_TRUE(e2e::wait_for(
         [] { return value_of("document.getElementById('serviceNoticeText').textContent").find("점검이 있습니다") != std::string::npos; },
         std::chrono::milliseconds(10 * service_watch_ms)))
-        << e2e::read_text(s_log);
+        << e2e::read_text(s_at.bridge_log);
     std::cout << "maintenance notice shown after "
               << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - set_at).count() << " ms\n";
     // It came through setServiceBlock with the owner-screen flag, the default
@@ -230,7 +185,7 @@ TEST_F(OrdersEndToEnd, MaintenanceNoticeReachesThePageWithTheNextServiceCheck)
     snapshot("04-maintenance");
 
     // Lifting the maintenance reaches the page the same way and hides the notice.
-    answer = e2e::http(s_control, "POST", "/control/service", "{}");
+    answer = e2e::http(s_at.control, "POST", "/control/service", "{}");
     ASSERT_EQ(answer.status, 200) << answer.body;
     EXPECT_TRUE(e2e::wait_for(
         [] { return value_of("document.getElementById('serviceNotice').classList.contains('hidden')") == "true"; },

@@ -3,7 +3,7 @@
 // the store name and the version line, a wrong password shows the server's
 // message, and the bridge log keeps the commands with the password masked.
 
-#include "e2e_support.h"
+#include "e2e_fixture.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -16,78 +16,31 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string env(char const* name)
-{
-    char const* value = std::getenv(name);
-    return value ? value : "";
-}
-
 class ShellEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        std::string build = env("TB_BUILD_DIR");
-        ASSERT_FALSE(build.empty()) << "TB_BUILD_DIR is not set";
-        s_artefacts = build + "/tests/e2e/shell/artefacts";
-        ::mkdir(s_artefacts.c_str(), 0755);
-        s_root = e2e::make_temp_dir("tb-e2e-shell");
-        ASSERT_FALSE(s_root.empty());
-        std::string pos = s_root + "/pos";
-        std::string home = s_root + "/home";
-        ::mkdir(home.c_str(), 0755);
-
-        int api = e2e::free_port(), relay = e2e::free_port(), web = e2e::free_port(), control = e2e::free_port();
-        std::string platform = build + "/tools/platform/tillbay-platform";
-        std::string init_log = s_root + "/init.log";
-        auto init = e2e::Child::start({ platform, "init", pos, "--api-port", std::to_string(api), "--relay-port",
-                                          std::to_string(relay), "--web-port", std::to_string(web) },
-            {}, init_log);
-        ASSERT_TRUE(e2e::wait_for([&] { return !init.running(); }, 20s));
-        ASSERT_NE(e2e::read_text(pos + "/tillbay.ini").find("[SERVER]"), std::string::npos) << e2e::read_text(init_log);
-
-        // The installation folder, laid out as dist/: the program, its
-        // web-process extension and the installation copy of the UI.
-        ASSERT_TRUE(e2e::copy_file(build + "/app/tillbay", pos + "/tillbay", true));
-        ASSERT_TRUE(e2e::copy_dir_files(build + "/app/webext", pos + "/webext"));
-        ASSERT_TRUE(e2e::copy_dir_files(build + "/ui-bundle", pos));
-
         // The web host serves the built UI bundle, the one the installation
         // has, so the update check finds nothing new to hold the sign-in for.
-        s_platform_log = s_root + "/platform.log";
-        s_platform = new e2e::Child(e2e::Child::start({ platform, "serve", "--data", pos + "/platform-data", "--api-port",
-                                                          std::to_string(api), "--relay-port", std::to_string(relay),
-                                                          "--web-port", std::to_string(web), "--control-port",
-                                                          std::to_string(control), "--ui", build + "/ui-bundle" },
-            {}, s_platform_log));
-        ASSERT_TRUE(e2e::wait_for([] { return e2e::read_text(s_platform_log).find("ready") != std::string::npos; }, 20s))
-            << e2e::read_text(s_platform_log);
-
-        // No session bus on purpose: the program must start without a tray host.
-        s_port = e2e::free_port();
-        s_pos_log = s_root + "/tillbay.log";
-        s_log = home + "/TillBay/bridge.log";
-        s_program = new e2e::Child(e2e::Child::start({ "xvfb-run", "-a", "-s", "-screen 0 1400x900x24", pos + "/tillbay" },
-            { "LOCALAPPDATA=" + home, "TILLBAY_TESTPORT=" + std::to_string(s_port), "WEBKIT_DISABLE_COMPOSITING_MODE=1",
-                "NO_AT_BRIDGE=1", "DBUS_SESSION_BUS_ADDRESS=" },
-            s_pos_log));
+        ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(s_at, "shell", e2e::ServedUi::Built));
+        s_program = e2e::start_program(s_at, {});
         // The first start already has a usable sign-in page: the web host's
         // bundle is the installation's, so the update check holds nothing.
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_pos_log);
-        ASSERT_TRUE(e2e::wait_for([] { return e2e::read_text(s_log).find("UPD 상태 정상") != std::string::npos; }, 20s))
-            << e2e::read_text(s_log);
-        EXPECT_EQ(e2e::read_text(s_log).find("UPD 상태 app-"), std::string::npos) << e2e::read_text(s_log);
-        EXPECT_EQ(e2e::read_text(s_log).find("UPD 상태 ui-"), std::string::npos) << e2e::read_text(s_log);
+        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_at.pos_log);
+        ASSERT_TRUE(e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("UPD 상태 정상") != std::string::npos; }, 20s))
+            << e2e::read_text(s_at.bridge_log);
+        EXPECT_EQ(e2e::read_text(s_at.bridge_log).find("UPD 상태 app-"), std::string::npos) << e2e::read_text(s_at.bridge_log);
+        EXPECT_EQ(e2e::read_text(s_at.bridge_log).find("UPD 상태 ui-"), std::string::npos) << e2e::read_text(s_at.bridge_log);
     }
 
     static void TearDownTestSuite()
     {
         delete s_program;
-        delete s_platform;
         s_program = nullptr;
-        s_platform = nullptr;
+        s_at.platform.stop();
     }
 
-    static std::string doc() { return e2e::http(s_port, "GET", "/doc").body; }
+    static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
 
     // The page of that class is on screen and its document is the one the
     // program navigated to. Right after the program asks for a page, the web
@@ -103,7 +56,7 @@ protected:
 
     static std::string eval(std::string const& script)
     {
-        auto answer = e2e::http(s_port, "POST", "/eval", script);
+        auto answer = e2e::http(s_at.automation, "POST", "/eval", script);
         return answer.body;
     }
 
@@ -115,16 +68,16 @@ protected:
 
     static void snapshot(std::string const& name)
     {
-        auto answer = e2e::http(s_port, "GET", "/snapshot");
+        auto answer = e2e::http(s_at.automation, "GET", "/snapshot");
         EXPECT_EQ(answer.status, 200);
         EXPECT_EQ(answer.body.substr(1, 3), "PNG");
-        e2e::write_text(s_artefacts + "/" + name + ".png", answer.body);
+        e2e::write_text(s_at.artefacts + "/" + name + ".png", answer.body);
     }
 
     static void ensure_login_page()
     {
         if (!e2e::wait_for([] { return on_page(1) || on_page(2); }, 45s))
-            FAIL() << "no page: " << doc() << "\n" << e2e::read_text(s_pos_log) << e2e::read_text(s_log);
+            FAIL() << "no page: " << doc() << "\n" << e2e::read_text(s_at.pos_log) << e2e::read_text(s_at.bridge_log);
         if (on_page(2)) {
             eval("TW.send('logout'); true");
             ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 20s)) << doc();
@@ -142,9 +95,7 @@ protected:
         EXPECT_EQ(value_of(script), "true");
     }
 
-    static inline std::string s_root, s_artefacts, s_platform_log, s_pos_log, s_log;
-    static inline int s_port = 0;
-    static inline e2e::Child* s_platform = nullptr;
+    static inline e2e::Installation s_at;
     static inline e2e::Child* s_program = nullptr;
 };
 
@@ -176,14 +127,14 @@ TEST_F(ShellEndToEnd, StaffSignInLandsOnTheOrderBoard)
 {
     ensure_login_page();
     type_sign_in("tillbay01", "pos1234!");
-    ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 20s)) << doc() << "\n" << e2e::read_text(s_log);
+    ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 20s)) << doc() << "\n" << e2e::read_text(s_at.bridge_log);
     EXPECT_TRUE(e2e::wait_for([] { return value_of("document.getElementById('storeName').textContent") == "\"틸베이 한식당\""; }, 10s))
         << value_of("document.getElementById('storeName').textContent");
     EXPECT_TRUE(e2e::wait_for([] { return value_of("document.getElementById('version').textContent").find("v1.3.191  ·  화면") != std::string::npos; }, 10s));
     snapshot("03-orders");
 
     // The bridge log shows the sign-in command with its password masked.
-    std::string log = e2e::read_text(s_log);
+    std::string log = e2e::read_text(s_at.bridge_log);
     EXPECT_NE(log.find("<<UI login</>tillbay01</>"), std::string::npos) << log;
     EXPECT_EQ(log.find("pos1234!"), std::string::npos);
     EXPECT_EQ(log.find("wrong-pass"), std::string::npos);
@@ -197,13 +148,13 @@ TEST_F(ShellEndToEnd, PagesCannotLeaveForForeignAddresses)
     std::this_thread::sleep_for(1s);
     EXPECT_TRUE(on_page(1)) << doc();
     EXPECT_EQ(e2e::json_field(doc(), "generation"), e2e::json_field(before, "generation"));
-    EXPECT_NE(e2e::read_text(s_log).find("SEC 차단: navigation"), std::string::npos);
+    EXPECT_NE(e2e::read_text(s_at.bridge_log).find("SEC 차단: navigation"), std::string::npos);
 
     eval("window.open('http://example.invalid/'); true");
-    EXPECT_TRUE(e2e::wait_for([] { return e2e::read_text(s_log).find("SEC 차단: new window") != std::string::npos; }, 5s));
+    EXPECT_TRUE(e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("SEC 차단: new window") != std::string::npos; }, 5s));
     // A message posted as an object is refused before the bridge sees it.
     eval("window.chrome.webview.postMessage({a:1}); true");
-    EXPECT_TRUE(e2e::wait_for([] { return e2e::read_text(s_log).find("SEC 차단: non-string message") != std::string::npos; }, 5s));
+    EXPECT_TRUE(e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("SEC 차단: non-string message") != std::string::npos; }, 5s));
 }
 
 } // namespace
