@@ -60,6 +60,8 @@ echo "   printer:  127.0.0.1:$PRINTER (jobs in $DEMO/jobs)"
 echo "   accounts:"
 sed -n 's/^\(staff\|owner\|store\|cancel PIN\)/     \1/p' "$DEMO/init.txt"
 echo "   bridge log: $DEMO/home/TillBay/bridge.log"
+echo "   a customer order arrives with:"
+echo "     curl -s -X POST http://127.0.0.1:$CONTROL/control/orders -d '{\"store\":1,\"table\":3,\"kind\":\"table\",\"pay\":\"paid\",\"lines\":[{\"name\":\"김치찌개\",\"qty\":2,\"price\":9000}]}'"
 
 export LOCALAPPDATA=$DEMO/home
 if [ -n "${DISPLAY:-}" ]; then
