@@ -313,7 +313,6 @@ int run(int argc, char** argv)
             p.service_watch->stop();
         p.automation.reset();
     };
-    events.tray_activated = [] { g_program->app_queue->post(shell::AppMessageId::Tray, 0x0202); };
     events.alert_tick = [] {
         if (g_program->alert)
             g_program->alert->tick();

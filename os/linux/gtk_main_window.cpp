@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <exception>
 #include <gtk/gtk.h>
-#include <libayatana-appindicator/app-indicator.h>
 #include <spawn.h>
 #include <unistd.h>
 
@@ -143,23 +142,6 @@ struct MainWindowSignals {
         return G_SOURCE_CONTINUE;
     }
 
-    static gboolean flash_ended(gpointer data)
-    {
-        auto* self = static_cast<MainWindow*>(data);
-        self->m_flash_timer = 0;
-        if (self->m_events.flash_ended)
-            self->m_events.flash_ended();
-        if (self->m_badge)
-            gtk_widget_queue_draw(self->m_badge);
-        return G_SOURCE_REMOVE;
-    }
-
-    static void tray_open(GtkMenuItem*, gpointer data)
-    {
-        auto* self = static_cast<MainWindow*>(data);
-        if (self->m_events.tray_activated)
-            self->m_events.tray_activated();
-    }
 };
 
 MainWindow::MainWindow(Events events, std::string_view icon_png)
@@ -186,8 +168,6 @@ MainWindow::MainWindow(Events events, std::string_view icon_png)
 MainWindow::~MainWindow()
 {
     stop_timers();
-    remove_tray_icon();
-    destroy_badge();
     if (m_window) {
         g_signal_handlers_disconnect_by_data(m_window, this);
         gtk_widget_destroy(m_window);
@@ -214,81 +194,11 @@ void MainWindow::start_alert_timer()
         m_alert_timer = g_timeout_add(1000, MainWindowSignals::alert_tick, this);
 }
 
-void MainWindow::start_flash_timer()
-{
-    if (m_flash_timer)
-        g_source_remove(m_flash_timer);
-    m_flash_timer = g_timeout_add(15000, MainWindowSignals::flash_ended, this);
-}
-
 void MainWindow::stop_timers()
 {
     if (m_alert_timer)
         g_source_remove(m_alert_timer);
-    if (m_flash_timer)
-        g_source_remove(m_flash_timer);
     m_alert_timer = 0;
-    m_flash_timer = 0;
-}
-
-void MainWindow::add_tray_icon(std::string const& icon_path)
-{
-    if (m_tray)
-        return;
-    // Without a session bus there is no tray to show an icon in; the program
-    // works the same without it.
-    if (!g_getenv("DBUS_SESSION_BUS_ADDRESS")) {
-        log::bridge("UI", "세션 버스가 없어 트레이 아이콘을 만들지 않았다");
-        return;
-    }
-    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    AppIndicator* indicator = app_indicator_new("tillbay", icon_path.c_str(), APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
-    app_indicator_set_title(indicator, "TILLWAVE POS");
-    GtkWidget* menu = gtk_menu_new();
-    GtkWidget* open = gtk_menu_item_new_with_label("TILLWAVE POS 열기");
-    g_signal_connect(open, "activate", G_CALLBACK(MainWindowSignals::tray_open), this);
-    gtk_menu_shell_append(GTK_MENU_SHELL(menu), open);
-    gtk_widget_show_all(menu);
-    app_indicator_set_menu(indicator, GTK_MENU(menu));
-    app_indicator_set_secondary_activate_target(indicator, open);
-    app_indicator_set_status(indicator, APP_INDICATOR_STATUS_ACTIVE);
-    G_GNUC_END_IGNORE_DEPRECATIONS
-    m_tray = indicator;
-}
-
-void MainWindow::remove_tray_icon()
-{
-    if (!m_tray)
-        return;
-    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    app_indicator_set_status(static_cast<AppIndicator*>(m_tray), APP_INDICATOR_STATUS_PASSIVE);
-    G_GNUC_END_IGNORE_DEPRECATIONS
-    g_object_unref(m_tray);
-    m_tray = nullptr;
-}
-
-void MainWindow::create_badge()
-{
-    if (m_badge)
-        return;
-    // The alert badge: a small undecorated window above every other window,
-    // kept out of the taskbar. It is shown by the new-order alert.
-    m_badge = gtk_window_new(GTK_WINDOW_POPUP);
-    gtk_window_set_decorated(GTK_WINDOW(m_badge), FALSE);
-    gtk_window_set_keep_above(GTK_WINDOW(m_badge), TRUE);
-    gtk_window_set_skip_taskbar_hint(GTK_WINDOW(m_badge), TRUE);
-    gtk_window_set_skip_pager_hint(GTK_WINDOW(m_badge), TRUE);
-    gtk_window_set_accept_focus(GTK_WINDOW(m_badge), FALSE);
-    gtk_window_set_title(GTK_WINDOW(m_badge), "TILLWAVE POS 알림");
-    gtk_window_set_default_size(GTK_WINDOW(m_badge), 220, 72);
-}
-
-void MainWindow::destroy_badge()
-{
-    if (m_badge) {
-        gtk_widget_destroy(m_badge);
-        m_badge = nullptr;
-    }
 }
 
 bool MainWindow::window_exists() const { return m_window != nullptr; }

@@ -2,7 +2,7 @@
 
 // The main window on GTK3: the top-level window "TILLWAVE POS" that hosts the
 // web view, with the full-screen switch, F11, the close confirmation, the
-// timers, the tray icon and the alert badge window, and the message boxes.
+// alert timer, and the message boxes. The tray icon and the badge belong to the alert.
 
 #include "host/shell_main_window.h"
 
@@ -37,8 +37,6 @@ public:
         std::function<bool()> close_requested; // the close confirmation: true lets the window close
         std::function<void()> destroyed;      // the orderly shutdown, before the loop ends
         std::function<void()> alert_tick;     // timer 41
-        std::function<void()> flash_ended;    // timer 43
-        std::function<void()> tray_activated; // a click on the tray icon
     };
 
     MainWindow(Events events, std::string_view icon_png);
@@ -49,14 +47,7 @@ public:
     void show();
 
     void start_alert_timer();     // timer 41, every 1,000 ms
-    void start_flash_timer();     // timer 43, 15,000 ms, once
     void stop_timers();
-    void add_tray_icon(std::string const& icon_path);
-    void remove_tray_icon();
-    bool tray_shown() const { return m_tray != nullptr; }
-    void create_badge();
-    void destroy_badge();
-    GtkWidget* badge() const { return m_badge; }
 
     // ShellPort
     bool window_exists() const override;
@@ -74,10 +65,7 @@ private:
     friend struct MainWindowSignals;
     Events m_events;
     GtkWidget* m_window = nullptr;
-    GtkWidget* m_badge = nullptr;
-    void* m_tray = nullptr; // AppIndicator
     unsigned m_alert_timer = 0;
-    unsigned m_flash_timer = 0;
     bool m_destroyed = false;
 };
 
