@@ -417,23 +417,6 @@ Reply today_summary(Call& call)
         { "amount", db.query_int("SELECT COALESCE(SUM(payamount),0) FROM orders WHERE storeidx=? AND paydate>=? AND status<>4 AND mergedinto=0", { call.storeidx, since }) } });
 }
 
-long long day_from_text(std::string const& text, bool end_of_day)
-{
-    std::string digits;
-    for (char c : text)
-        if (c >= '0' && c <= '9')
-            digits += c;
-    if (digits.size() != 8)
-        return -1;
-    std::tm tm {};
-    tm.tm_year = std::stoi(digits.substr(0, 4)) - 1900;
-    tm.tm_mon = std::stoi(digits.substr(4, 2)) - 1;
-    tm.tm_mday = std::stoi(digits.substr(6, 2));
-    tm.tm_isdst = -1;
-    long long start = static_cast<long long>(std::mktime(&tm));
-    return end_of_day ? start + 86400 : start;
-}
-
 Reply history(Call& call)
 {
     if (call.role != "owner")

@@ -2,6 +2,8 @@
 
 #include "tools/platform/commands.h"
 
+#include <ctime>
+
 namespace tillbay::platform {
 
 namespace {
@@ -219,6 +221,23 @@ Json order_detail(Db& db, Json const& order)
     j["tel"] = order["tel"];
     j["paytoken"] = order["paytoken"];
     return j;
+}
+
+long long day_from_text(std::string const& text, bool end_of_day)
+{
+    std::string digits;
+    for (char c : text)
+        if (c >= '0' && c <= '9')
+            digits += c;
+    if (digits.size() != 8)
+        return -1;
+    std::tm tm {};
+    tm.tm_year = std::stoi(digits.substr(0, 4)) - 1900;
+    tm.tm_mon = std::stoi(digits.substr(4, 2)) - 1;
+    tm.tm_mday = std::stoi(digits.substr(6, 2));
+    tm.tm_isdst = -1;
+    long long start = static_cast<long long>(std::mktime(&tm));
+    return end_of_day ? start + 86400 : start;
 }
 
 } // namespace tillbay::platform

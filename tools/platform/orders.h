@@ -46,6 +46,10 @@ bool lines_from_json(Json const& items, std::vector<NewOrderLine>& out, std::str
 // ("PAYING" or "PAYFAIL"), or an empty text with a reason in `why`.
 std::string settle_payment(Db& db, long long orderidx, bool paid, std::string& why, long long& storeidx);
 
+// The start of the day written as eight digits (e.g. "2026-12-10"), in local
+// time; with end_of_day the start of the next day. -1 when there are not eight digits.
+long long day_from_text(std::string const& text, bool end_of_day);
+
 Json order_list_entry(Db& db, Json const& order);
 Json order_detail(Db& db, Json const& order);
 

@@ -68,22 +68,6 @@ std::string csv_field(std::string const& value)
     return out + "\"";
 }
 
-long long date_param(std::string const& text, bool end_of_day)
-{
-    std::string digits;
-    for (char c : text)
-        if (c >= '0' && c <= '9')
-            digits += c;
-    if (digits.size() != 8)
-        return -1;
-    std::tm tm {};
-    tm.tm_year = std::stoi(digits.substr(0, 4)) - 1900;
-    tm.tm_mon = std::stoi(digits.substr(4, 2)) - 1;
-    tm.tm_mday = std::stoi(digits.substr(6, 2));
-    tm.tm_isdst = -1;
-    return static_cast<long long>(std::mktime(&tm)) + (end_of_day ? 86400 : 0);
-}
-
 HttpResponse mall_shipping_export(Platform& platform, HttpRequest const& request)
 {
     auto& db = platform.db();
@@ -103,11 +87,11 @@ HttpResponse mall_shipping_export(Platform& platform, HttpRequest const& request
         sql += " AND status=?";
         params.push_back(std::atoll(status.c_str()));
     }
-    if (long long from = date_param(request.param("from"), false); from >= 0) {
+    if (long long from = day_from_text(request.param("from"), false); from >= 0) {
         sql += " AND idate>=?";
         params.push_back(from);
     }
-    if (long long to = date_param(request.param("to"), true); to >= 0) {
+    if (long long to = day_from_text(request.param("to"), true); to >= 0) {
         sql += " AND idate<?";
         params.push_back(to);
     }
