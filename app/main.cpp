@@ -5,6 +5,7 @@
 // destroyed when the main window goes; worker threads reach the UI thread
 // only through the app-message queue and the bridge queue.
 
+#include "alert_wiring.h"
 #include "embedded_resources.h"
 #include "main_view.h"
 
@@ -12,19 +13,18 @@
 #include "foundation/paths.h"
 #include "foundation/settings.h"
 #include "foundation/user_files.h"
-#include "host/page_script.h"
-#include "host/policy.h"
-#include "host/service_watch.h"
-#include "host/shell_app_queue.h"
-#include "host/shell_main_window.h"
+#include "bridge/page_script.h"
+#include "bridge/policy.h"
+#include "shell/service_watch.h"
+#include "shell/app_queue.h"
+#include "shell/main_window.h"
 #include "os/fs.h"
-#include "os/linux/alert_gtk.h"
 #include "os/linux/gtk_main_window.h"
 #include "os/linux/webkit_automation.h"
 #include "os/linux/webkit_view.h"
 #include "orders/order_wiring.h"
 #include "server/login_family.h"
-#include "server/session.h"
+#include "session/session.h"
 #include "server/transport.h"
 #include "update/self_update.h"
 #include "update/bundle.h"
@@ -88,16 +88,16 @@ struct Program {
     std::unique_ptr<gtk::MainWindow> window;
     std::unique_ptr<shell::MainWindow> shell;
     std::unique_ptr<shell::ShellFamily> shell_family;
-    std::unique_ptr<host::PagePolicy> policy;
+    std::unique_ptr<bridge::PagePolicy> policy;
     std::unique_ptr<MainView> view;
     std::unique_ptr<gtk::AutomationServer> automation;
-    std::unique_ptr<host::ServiceWatch> service_watch;
+    std::unique_ptr<shell::ServiceWatch> service_watch;
     std::unique_ptr<server::LoginFamily> login_family;
     std::unique_ptr<orders::OrderWiring> orders;
     server::UpdateState update_state;
     bool test_port = false;
     int exit_code = 0;
-    std::unique_ptr<gtk::AlertService> alert;
+    std::unique_ptr<AlertWiring> alert;
 };
 
 Program* g_program = nullptr;
@@ -107,7 +107,7 @@ void handle_app_message(shell::AppMessage& message)
     Program& program = *g_program;
     if (!program.view)
         return;
-    host::Bridge& bridge = program.view->bridge();
+    bridge::Bridge& bridge = program.view->bridge();
     if (program.orders && program.orders->take_app_message(message))
         return;
     switch (message.id) {
@@ -128,7 +128,7 @@ void handle_app_message(shell::AppMessage& message)
 // Runs a whole script for the document a Page stands for.
 void page_script(bridge::Page& page, std::string const& script)
 {
-    auto* document = dynamic_cast<host::DocumentPage*>(&page);
+    auto* document = dynamic_cast<bridge::DocumentPage*>(&page);
     std::optional<uint64_t> generation;
     if (document)
         generation = document->generation();
@@ -144,7 +144,7 @@ void send_update_state(bridge::Page& page)
 void send_service_state(bridge::Page& page)
 {
     auto& service = g_program->view->bridge().service_state();
-    page_script(page, host::service_block_script(service.block()));
+    page_script(page, bridge::service_block_script(service.block()));
     page_script(page, service.server_down_script());
 }
 
@@ -155,7 +155,7 @@ void open_page(std::string_view name)
     if (name == "login.html" || name == "orders.html")
         g_program->view->host().open_local_page(name);
     else
-        g_program->view->navigate(host::ui_origin() + "/" + std::string(name));
+        g_program->view->navigate(bridge::ui_origin() + "/" + std::string(name));
 }
 
 void start_update_thread()
@@ -186,7 +186,7 @@ void fail_in_loop(std::string_view text)
 gboolean start_web_view(gpointer)
 {
     Program& program = *g_program;
-    std::string page_script = host::load_page_script();
+    std::string page_script = bridge::load_page_script();
     std::string guard = program.policy->guard_script(page_script);
     if (!program.view->create_view(guard, program.test_port)) {
         fail_in_loop("화면 보호 설정을 준비하지 못했습니다. WebKitGTK 화면 구성요소를 확인해 주세요.");
@@ -203,14 +203,14 @@ gboolean start_web_view(gpointer)
         return G_SOURCE_REMOVE;
     }
     log::bridge("RELAY", "창구 중계 등록 filter=0x00000000 event=0x00000000");
-    log::bridge("UI", "가맹점 화면 로컬(" + host::ui_origin() + "/ → " + bundle::root_in_use().value_or("") + ")");
+    log::bridge("UI", "가맹점 화면 로컬(" + bridge::ui_origin() + "/ → " + bundle::root_in_use().value_or("") + ")");
 
     program.view->host().open_local_page("login.html");
 
-    program.service_watch = std::make_unique<host::ServiceWatch>(program.view->bridge().service_state(),
-        settings::server().webhost, host::fetch_from_web_host,
+    program.service_watch = std::make_unique<shell::ServiceWatch>(program.view->bridge().service_state(),
+        settings::server().webhost, shell::fetch_from_web_host,
         [](std::string command) { g_program->view->bridge().queue_internal(std::move(command)); },
-        host::configured_service_watch_period());
+        shell::configured_service_watch_period());
     program.service_watch->start();
     start_update_thread();
     return G_SOURCE_REMOVE;
@@ -268,7 +268,7 @@ int run(int argc, char** argv)
         log::bridge("UI", "검증된 화면 묶음이 없어 이전 설치 화면을 임시 사용합니다. 다음 갱신에서 묶음을 준비합니다");
 
     // 10. The page policy.
-    host::PolicySource source;
+    bridge::PolicySource source;
     source.page_file = [](std::string_view name) -> std::optional<std::string> {
         auto path = bundle::resolve(name);
         if (!path.ok() || !os::file_exists(path.value()))
@@ -281,13 +281,13 @@ int run(int argc, char** argv)
         return bundle::root_in_use();
     };
     source.web_host = server.webhost;
-    auto policy = host::PagePolicy::build(source);
+    auto policy = bridge::PagePolicy::build(source);
     if (!policy.ok()) {
         log::bridge("UI", "화면 경로 준비 실패: " + policy.error().detail);
         gtk::message_box(nullptr, gtk::BoxIcon::Error, "허용된 화면 경로를 준비하지 못했습니다. 설치와 화면 갱신을 확인해 주세요.");
         return 1;
     }
-    program.policy = std::make_unique<host::PagePolicy>(policy.release_value());
+    program.policy = std::make_unique<bridge::PagePolicy>(policy.release_value());
 
     // 11. The secure transport.
     transport::configure(server.tls, server.tlsfp, server.host);
@@ -321,7 +321,7 @@ int run(int argc, char** argv)
     program.window->show();
 
     program.view = std::make_unique<MainView>(*program.policy,
-        host::WebViewHostConfig {
+        bridge::WebViewHostConfig {
             [](std::string_view name) -> std::optional<std::string> {
                 auto path = bundle::resolve(name);
                 if (!path.ok() || !os::file_exists(path.value()))
@@ -332,7 +332,7 @@ int run(int argc, char** argv)
             [] { g_program->app_queue->post(shell::AppMessageId::Drain); },
         });
     program.view->set_on_web_process_gone([] { g_program->app_queue->post(shell::AppMessageId::NavRefresh); });
-    host::Bridge& bridge = program.view->bridge();
+    bridge::Bridge& bridge = program.view->bridge();
     program.orders = std::make_unique<orders::OrderWiring>(bridge, *program.app_queue);
     program.orders->attach();
 
@@ -349,7 +349,7 @@ int run(int argc, char** argv)
     shell_context.send_service_state = send_service_state;
     program.shell = std::make_unique<shell::MainWindow>(std::move(shell_context));
     program.shell_family = std::make_unique<shell::ShellFamily>(*program.shell, *program.window);
-    bridge.set_family(host::FamilySlot::Pc, program.shell_family.get());
+    bridge.set_family(bridge::FamilySlot::Pc, program.shell_family.get());
 
     server::LoginHooks login;
     login.navigate = open_page;
@@ -361,9 +361,9 @@ int run(int argc, char** argv)
     login.push_stop = [] { g_program->view->bridge().service_state().clear_channel_clock(); };
     program.orders->add_login_hooks(login);
     program.login_family = std::make_unique<server::LoginFamily>(std::move(login));
-    bridge.set_family(host::FamilySlot::Login, program.login_family.get());
+    bridge.set_family(bridge::FamilySlot::Login, program.login_family.get());
 
-    host::BridgeHooks hooks;
+    bridge::BridgeHooks hooks;
     hooks.send_version_line = [](bridge::Page& page) { g_program->shell->send_version(page); };
     hooks.settings_problem_host = []() -> std::optional<std::string> {
         if (settings::state() == settings::State::MissingServer)
@@ -371,10 +371,10 @@ int run(int argc, char** argv)
         return std::nullopt;
     };
     hooks.web_host_text = [] { return settings::server().webhost; };
-    hooks.signed_in = []() -> std::optional<host::SignedInStore> {
+    hooks.signed_in = []() -> std::optional<bridge::SignedInStore> {
         if (!session::staff_signed_in())
             return std::nullopt;
-        return host::SignedInStore { session::shop_name(), session::storeidx() };
+        return bridge::SignedInStore { session::shop_name(), session::storeidx() };
     };
     hooks.update_state = [](std::string_view state, std::string_view text, bridge::Page& page) {
         g_program->update_state = { std::string(state), std::string(text) };
@@ -384,14 +384,14 @@ int run(int argc, char** argv)
     bridge.set_hooks(std::move(hooks));
 
     // 16-17. Tray icon, alert badge, and the alert tick.
-    program.alert = std::make_unique<gtk::AlertService>(gtk::AlertConfig {
+    program.alert = std::make_unique<AlertWiring>(gtk::AlertConfig {
         [] { return g_program && g_program->window ? g_program->window->window() : nullptr; },
         [] { g_program->shell->bring_to_front(); },
         [] { g_program->app_queue->post(shell::AppMessageId::Tray, 0x0202); },
         tray_icon_path(),
         resources::find,
     });
-    program.alert->attach(bridge, program.shell_family.get());
+    program.alert->attach(bridge);
     program.alert->start();
     program.window->start_alert_timer();
 

@@ -5,7 +5,7 @@
 
 namespace tillbay::app {
 
-MainView::MainView(host::PagePolicy const& policy, host::WebViewHostConfig config)
+MainView::MainView(bridge::PagePolicy const& policy, bridge::WebViewHostConfig config)
     : m_host(policy, *this, std::move(config))
 {
 }
@@ -43,21 +43,21 @@ bool MainView::allow_navigation(std::string const& address)
     // (main_navigation_starting) or the frame's document reports itself
     // (frame_allowed), so nothing slips through either way.
     auto const& policy = m_host.policy();
-    if (policy.classify(address, host::ViewKind::Main) != host::PageClass::None)
+    if (policy.classify(address, bridge::ViewKind::Main) != bridge::PageClass::None)
         return true;
-    if (address == "about:blank" || policy.frame_allowed(current_address(), address, host::ViewKind::Main))
+    if (address == "about:blank" || policy.frame_allowed(current_address(), address, bridge::ViewKind::Main))
         return true;
-    host::block_log("navigation");
+    bridge::block_log("navigation");
     return false;
 }
 
 bool MainView::main_navigation_starting(std::string const& address)
 {
-    host::NavigationStart start;
+    bridge::NavigationStart start;
     start.address = address;
     start.main_frame = true;
     start.navigation_id = ++m_navigation_counter;
-    return m_host.on_navigation_starting(start) == host::Verdict::Allow;
+    return m_host.on_navigation_starting(start) == bridge::Verdict::Allow;
 }
 
 void MainView::content_loading(std::string const&)
@@ -72,15 +72,15 @@ void MainView::navigation_completed(std::string const&, bool success)
 
 bool MainView::frame_allowed(std::string const&, std::string const& frame_address)
 {
-    host::NavigationStart start;
+    bridge::NavigationStart start;
     start.address = frame_address;
     start.main_frame = false;
-    return m_host.on_navigation_starting(start) == host::Verdict::Allow;
+    return m_host.on_navigation_starting(start) == bridge::Verdict::Allow;
 }
 
 void MainView::page_message(gtk::PageMessage const& message)
 {
-    host::WebMessage web;
+    bridge::WebMessage web;
     web.is_string = message.kind != gtk::PageMessage::Kind::NotString;
     web.size_or_nul = message.kind == gtk::PageMessage::Kind::SizeOrNul;
     web.text = message.text;

@@ -4,7 +4,7 @@
 // keeps the document record and the bridge, and the automation endpoint
 // target, joined in one place. Every method runs on the GTK main thread.
 
-#include "host/webview_host.h"
+#include "bridge/webview_host.h"
 #include "os/linux/webkit_automation.h"
 #include "os/linux/webkit_view.h"
 
@@ -12,20 +12,20 @@
 
 namespace tillbay::app {
 
-class MainView final : public host::WebViewPort, public gtk::WebViewClient, public gtk::AutomationTarget {
+class MainView final : public os::WebViewPort, public gtk::WebViewClient, public gtk::AutomationTarget {
 public:
-    MainView(host::PagePolicy const& policy, host::WebViewHostConfig config);
+    MainView(bridge::PagePolicy const& policy, bridge::WebViewHostConfig config);
     ~MainView() override;
 
     // Creates the WebKit view with the guard script; false when WebKit refused.
     bool create_view(std::string const& guard_script, bool developer_extras);
     gtk::WebView* view() const { return m_view.get(); }
-    host::WebViewHost& host() { return m_host; }
-    host::Bridge& bridge() { return m_host.bridge(); }
+    bridge::WebViewHost& host() { return m_host; }
+    bridge::Bridge& bridge() { return m_host.bridge(); }
     // Called when the web process is gone: the start page opens again.
     void set_on_web_process_gone(std::function<void()> handler) { m_on_gone = std::move(handler); }
 
-    // host::WebViewPort
+    // os::WebViewPort
     bool has_web_view() const override;
     std::string current_address() const override;
     void execute_script(std::string const& script) override;
@@ -48,7 +48,7 @@ public:
     void snapshot(std::function<void(std::string png)> done) override;
 
 private:
-    host::WebViewHost m_host;
+    bridge::WebViewHost m_host;
     std::unique_ptr<gtk::WebView> m_view;
     uint64_t m_navigation_counter = 0;
     std::function<void()> m_on_gone;

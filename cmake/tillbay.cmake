@@ -24,12 +24,67 @@ if(CCACHE)
   set(CMAKE_C_COMPILER_LAUNCHER ${CCACHE})
 endif()
 
-# tb_subsystem(NAME [DEPS lib...]): a static library from every .cpp of the folder.
+# The layers, bottom to top. A folder includes only from itself and the
+# folders below it: each library compiles against an include root of its own
+# (build/layers/<target>) that links exactly those folders, so an include
+# from a higher layer is a build error, not a convention.
+set(TB_LAYERS base os foundation session bridge server door shell alert orders printing update store
+  CACHE INTERNAL "the layers, bottom to top")
+
+# tb_layer_view(TARGET FOLDERS...): the target sees the folders named, and
+# the generated headers. "os" links the interface headers only; "os/linux"
+# adds the Linux backends beneath it.
+function(tb_layer_view target)
+  set(view ${CMAKE_BINARY_DIR}/layers/${target})
+  file(REMOVE_RECURSE ${view})
+  file(MAKE_DIRECTORY ${view})
+  foreach(folder ${ARGN})
+    if(folder STREQUAL "os" OR folder STREQUAL "os/linux")
+      if(NOT EXISTS ${view}/os)
+        file(MAKE_DIRECTORY ${view}/os)
+        file(GLOB os_headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/os/*.h)
+        foreach(header ${os_headers})
+          get_filename_component(name ${header} NAME)
+          file(CREATE_LINK ${header} ${view}/os/${name} SYMBOLIC)
+        endforeach()
+      endif()
+      if(folder STREQUAL "os/linux")
+        file(CREATE_LINK ${CMAKE_SOURCE_DIR}/os/linux ${view}/os/linux SYMBOLIC)
+      endif()
+    else()
+      file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${view}/${folder} SYMBOLIC)
+    endif()
+  endforeach()
+  target_include_directories(${target} PRIVATE ${view} ${CMAKE_BINARY_DIR}/generated)
+endfunction()
+
+# The folders a subsystem folder may include from: its own and every layer below it.
+function(tb_layers_up_to folder out)
+  set(seen)
+  foreach(layer ${TB_LAYERS})
+    list(APPEND seen ${layer})
+    if(layer STREQUAL folder)
+      break()
+    endif()
+  endforeach()
+  set(${out} ${seen} PARENT_SCOPE)
+endfunction()
+
+# tb_subsystem(NAME [SEES folder...] [DEPS lib...]): a static library from
+# every .cpp of the folder. It sees its own folder and the layers below it,
+# or, with SEES, exactly the folders listed (its own included).
 function(tb_subsystem name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;SEES" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   add_library(${name} STATIC ${srcs})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} Threads::Threads)
+  if(ARG_SEES)
+    tb_layer_view(${name} ${ARG_SEES})
+  else()
+    file(RELATIVE_PATH folder ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    tb_layers_up_to(${folder} seen)
+    tb_layer_view(${name} ${seen})
+  endif()
 endfunction()
 
 # tb_unit_test(NAME SOURCES... DEPS ...): one GoogleTest executable, labelled "unit"

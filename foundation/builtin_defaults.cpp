@@ -18,12 +18,12 @@ struct Scrambled {
 };
 
 template<size_t N>
-os::SecretString unscramble(Scrambled<N> const& s)
+SecretString unscramble(Scrambled<N> const& s)
 {
     std::string out(N, '\0');
     for (size_t i = 0; i < N; ++i)
         out[i] = static_cast<char>(s.table[i] ^ s.key[i % s.key.size()]);
-    return os::SecretString(std::move(out));
+    return SecretString(std::move(out));
 }
 
 constexpr Scrambled<27> k_server_header {
@@ -78,9 +78,9 @@ std::string const& test_server_fingerprint()
     return value;
 }
 
-os::SecretString server_header() { return unscramble(k_server_header); }
-os::SecretString relay_header() { return unscramble(k_relay_header); }
-os::SecretString app_key() { return unscramble(k_app_key); }
-os::SecretString app_iv() { return unscramble(k_app_iv); }
+SecretString server_header() { return unscramble(k_server_header); }
+SecretString relay_header() { return unscramble(k_relay_header); }
+SecretString app_key() { return unscramble(k_app_key); }
+SecretString app_iv() { return unscramble(k_app_iv); }
 
 } // namespace tillbay::builtin

@@ -25,12 +25,12 @@ std::string const& test_server_host();
 std::string const& test_server_fingerprint();
 
 // The client header of the API envelope (27 characters).
-os::SecretString server_header();
+SecretString server_header();
 // The client header of the order push relay (36 characters).
-os::SecretString relay_header();
+SecretString relay_header();
 // The application key (64 hexadecimal digits) and IV (32 hexadecimal digits)
 // of the owner sign-in.
-os::SecretString app_key();
-os::SecretString app_iv();
+SecretString app_key();
+SecretString app_iv();
 
 } // namespace tillbay::builtin

@@ -1,6 +1,6 @@
 #include "foundation/ini.h"
 
-#include "foundation/ascii.h"
+#include "base/ascii.h"
 #include "os/crypto.h"
 #include "os/fs.h"
 
@@ -250,7 +250,7 @@ std::optional<std::string> get_string(std::string const& path, std::string_view 
     if (auto value = find_value(content.value(), section, key))
         result = std::string(*value);
     // The file holds the sign-in key and the staff lock's hash.
-    os::wipe(content.value());
+    wipe(content.value());
     return result;
 }
 
@@ -277,8 +277,8 @@ bool set_string(std::string const& path, std::string_view section, std::string_v
     }
     auto updated = with_value(content, section, key, value);
     bool ok = updated == content || os::write_file_atomic(path, updated).ok();
-    os::wipe(content);
-    os::wipe(updated);
+    wipe(content);
+    wipe(updated);
     return ok;
 }
 

@@ -1,6 +1,6 @@
 #include "foundation/json_text.h"
 
-#include "foundation/ascii.h"
+#include "base/ascii.h"
 
 #include <climits>
 #include <cstring>

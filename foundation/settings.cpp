@@ -1,6 +1,6 @@
 #include "foundation/settings.h"
 
-#include "foundation/ascii.h"
+#include "base/ascii.h"
 #include "foundation/builtin_defaults.h"
 #include "foundation/ini.h"
 #include "foundation/log.h"
@@ -93,12 +93,12 @@ bool starts_line(std::string_view content, size_t pos, size_t file_start)
     return pos == file_start || content[pos - 1] == '\r' || content[pos - 1] == '\n';
 }
 
-os::SecretString secret_or(std::string_view section, std::string_view key, os::SecretString (*builtin)())
+SecretString secret_or(std::string_view section, std::string_view key, SecretString (*builtin)())
 {
     auto value = read_text(section, key, 256);
     if (value.empty())
         return builtin();
-    return os::SecretString(std::move(value));
+    return SecretString(std::move(value));
 }
 
 } // namespace
@@ -111,7 +111,7 @@ std::string read_text(std::string_view section, std::string_view key, size_t siz
     if (!value)
         return {};
     auto result = clip_text(*value, size - 1);
-    os::wipe(*value);
+    wipe(*value);
     return result;
 }
 
@@ -219,8 +219,8 @@ bool write_line_preserving(std::string_view section, std::string_view key, std::
         return false;
     auto updated = line_preserving_edit(content.value(), section, key, value);
     bool ok = os::write_file_atomic(path, updated).ok();
-    os::wipe(content.value());
-    os::wipe(updated);
+    wipe(content.value());
+    wipe(updated);
     return ok;
 }
 
@@ -267,9 +267,9 @@ void normalise_line_endings(std::string const& path)
     if (auto updated = normalised_line_endings(content.value())) {
         // A failed write leaves the old file, which the readers still understand.
         (void)os::write_file_atomic(path, *updated);
-        os::wipe(*updated);
+        wipe(*updated);
     }
-    os::wipe(content.value());
+    wipe(content.value());
 }
 
 namespace {
@@ -295,7 +295,7 @@ Migration migrate_file(std::string const& path, bool& test_server)
     auto host = text("host", 128);
     auto tlsfp = text("tlsfp", 80);
     if (!(tls.empty() || tls == "0") || port != "9000" || relayport != "2626" || !tlsfp.empty()) {
-        os::wipe(content);
+        wipe(content);
         return Migration::None;
     }
 
@@ -308,8 +308,8 @@ Migration migrate_file(std::string const& path, bool& test_server)
     if (test_server)
         updated = ini::with_value(updated, "SERVER", "tlsfp", builtin::test_server_fingerprint());
     bool ok = os::write_file_atomic(path, updated).ok();
-    os::wipe(content);
-    os::wipe(updated);
+    wipe(content);
+    wipe(updated);
     return ok ? Migration::Done : Migration::Failed;
 }
 
@@ -384,10 +384,10 @@ ServerSettings const& server() { return g_server; }
 State state() { return g_state; }
 bool take_migrated_flag() { return g_migrated.exchange(false); }
 
-os::SecretString server_header() { return secret_or("SERVER", "header", builtin::server_header); }
-os::SecretString relay_header() { return secret_or("RELAY", "header", builtin::relay_header); }
-os::SecretString app_key() { return secret_or("APPKEY", "key", builtin::app_key); }
-os::SecretString app_iv() { return secret_or("APPKEY", "iv", builtin::app_iv); }
+SecretString server_header() { return secret_or("SERVER", "header", builtin::server_header); }
+SecretString relay_header() { return secret_or("RELAY", "header", builtin::relay_header); }
+SecretString app_key() { return secret_or("APPKEY", "key", builtin::app_key); }
+SecretString app_iv() { return secret_or("APPKEY", "iv", builtin::app_iv); }
 
 std::string const& builtin_host() { return builtin::host(); }
 std::string const& builtin_webhost() { return builtin::webhost(); }

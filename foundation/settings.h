@@ -70,10 +70,10 @@ bool write_line_preserving(std::string_view section, std::string_view key, std::
 
 // The client headers and the owner sign-in key and IV: the settings value
 // when present, else the built-in value.
-os::SecretString server_header();
-os::SecretString relay_header();
-os::SecretString app_key();
-os::SecretString app_iv();
+SecretString server_header();
+SecretString relay_header();
+SecretString app_key();
+SecretString app_iv();
 
 std::string const& builtin_host();
 std::string const& builtin_webhost();

@@ -1,6 +1,6 @@
 #include "foundation/user_files.h"
 
-#include "foundation/ascii.h"
+#include "base/ascii.h"
 #include "foundation/json_text.h"
 #include "foundation/paths.h"
 #include "os/fs.h"

@@ -7,7 +7,7 @@
 // bytes. A file that cannot be read counts as missing; every write replaces
 // the file through a temporary name, so a failed write keeps the old one.
 
-#include "foundation/result.h"
+#include "base/result.h"
 
 #include <cstddef>
 #include <optional>

@@ -3,7 +3,7 @@
 #include "door/door_state.h"
 #include "foundation/json_text.h"
 #include "orders/kitchen_filter.h"
-#include "server/session.h"
+#include "session/session.h"
 
 #include <chrono>
 

@@ -8,7 +8,7 @@
 //
 // UI thread only. Requests are synchronous, bounded by the API call's waits.
 
-#include "host/family.h"
+#include "bridge/family.h"
 #include "server/api.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include "foundation/json_text.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
-#include "server/session.h"
+#include "session/session.h"
 
 namespace tillbay::orders {
 

@@ -6,8 +6,8 @@
 // which order it concerns, and the connected notice reloads the board once
 // more so that nothing that arrived while the link was down is missed.
 
-#include "host/family.h"
-#include "host/shell_app_queue.h"
+#include "bridge/family.h"
+#include "shell/app_queue.h"
 #include "orders/order_board.h"
 #include "server/push_channel.h"
 
@@ -35,7 +35,7 @@ std::string event_callback_name(std::string_view event);
 struct PushSettings {
     std::string host;
     int relayport = 0;
-    os::SecretString header;
+    SecretString header;
     static PushSettings configured();
 };
 

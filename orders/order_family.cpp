@@ -1,6 +1,6 @@
 #include "orders/order_family.h"
 
-#include "foundation/ascii.h"
+#include "base/ascii.h"
 
 namespace tillbay::orders {
 

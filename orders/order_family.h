@@ -4,7 +4,7 @@
 // `orderdetail` and `tablecount`. The order actions join it later. Each
 // command does nothing while nobody is signed in, but is still recognised.
 
-#include "host/family.h"
+#include "bridge/family.h"
 #include "orders/order_board.h"
 
 namespace tillbay::orders {

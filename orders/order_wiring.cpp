@@ -2,16 +2,16 @@
 
 namespace tillbay::orders {
 
-OrderWiring::OrderWiring(host::Bridge& bridge, shell::AppQueue& app_queue)
+OrderWiring::OrderWiring(bridge::Bridge& bridge, shell::AppQueue& app_queue)
     : m_bridge(bridge)
     , m_family(m_board)
     , m_push(m_board, app_queue)
 {
 }
 
-void OrderWiring::attach() { m_bridge.set_family(host::FamilySlot::Order, &m_family); }
+void OrderWiring::attach() { m_bridge.set_family(bridge::FamilySlot::Order, &m_family); }
 
-void OrderWiring::add_bridge_hooks(host::BridgeHooks& hooks)
+void OrderWiring::add_bridge_hooks(bridge::BridgeHooks& hooks)
 {
     hooks.start_or_report_push_channel = [this](bridge::Page& page) { m_push.start_or_report(page); };
     hooks.refresh_order_board = [this](bridge::Page& page) {
@@ -39,7 +39,7 @@ bool OrderWiring::take_app_message(shell::AppMessage& message)
         return true;
     push::OrderEvent event = record->event;
     m_bridge.queue_push_event([this, event] {
-        host::DocumentPage page = m_bridge.current_page();
+        bridge::DocumentPage page = m_bridge.current_page();
         m_push.deliver(event, page);
     });
     return true;

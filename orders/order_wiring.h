@@ -5,8 +5,8 @@
 // tie them to the bridge, the sign-in and the app-message queue. start-up
 // makes one of these after the bridge and the login hooks exist.
 
-#include "host/bridge.h"
-#include "host/shell_app_queue.h"
+#include "bridge/bridge.h"
+#include "shell/app_queue.h"
 #include "orders/order_board.h"
 #include "orders/order_events.h"
 #include "orders/order_family.h"
@@ -16,12 +16,12 @@ namespace tillbay::orders {
 
 class OrderWiring {
 public:
-    OrderWiring(host::Bridge& bridge, shell::AppQueue& app_queue);
+    OrderWiring(bridge::Bridge& bridge, shell::AppQueue& app_queue);
 
     // Registers the `order` family with the bridge.
     void attach();
     // Page set-up starts the push channel and reloads the board; the resync notice reloads it.
-    void add_bridge_hooks(host::BridgeHooks& hooks);
+    void add_bridge_hooks(bridge::BridgeHooks& hooks);
     // Sign-in re-registers the channel; sign-out stops it (after whatever the hook already did).
     void add_login_hooks(server::LoginHooks& hooks);
     // An order event from the channel: queued for the drain, ahead of any
@@ -34,7 +34,7 @@ public:
     PushLink& push_link() { return m_push; }
 
 private:
-    host::Bridge& m_bridge;
+    bridge::Bridge& m_bridge;
     OrderBoard m_board;
     OrderFamily m_family;
     PushLink m_push;

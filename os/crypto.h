@@ -3,7 +3,8 @@
 // Hashes, the owner-message cipher and random bytes. Portable code uses these
 // and never an OpenSSL type.
 
-#include "foundation/result.h"
+#include "base/result.h"
+#include "base/secret.h"
 
 #include <array>
 #include <cstdint>
@@ -29,40 +30,5 @@ Result<std::string> aes256cbc_decrypt(std::string_view cipher, std::string_view 
 
 // Cryptographically strong random bytes; false only when the system source fails.
 bool random_bytes(std::span<uint8_t> out);
-
-// Overwrites a secret before its memory goes back to the allocator.
-void wipe(void* data, size_t size);
-void wipe(std::string& secret);
-
-// A string that wipes itself when it goes: tokens, keys, passwords, owner command texts.
-class SecretString {
-public:
-    SecretString() = default;
-    explicit SecretString(std::string value)
-        : m_value(std::move(value))
-    {
-    }
-    SecretString(SecretString const& other)
-        : m_value(other.m_value)
-    {
-    }
-    SecretString& operator=(SecretString const& other)
-    {
-        if (this != &other) {
-            wipe(m_value);
-            m_value = other.m_value;
-        }
-        return *this;
-    }
-    ~SecretString() { wipe(m_value); }
-
-    std::string const& str() const { return m_value; }
-    std::string& str() { return m_value; }
-    bool empty() const { return m_value.empty(); }
-    void clear() { wipe(m_value); m_value.clear(); }
-
-private:
-    std::string m_value;
-};
 
 } // namespace tillbay::os

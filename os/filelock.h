@@ -15,7 +15,7 @@
 // program killed in the middle of an install needs. Paths are never followed
 // through a symbolic link.
 
-#include "foundation/result.h"
+#include "base/result.h"
 
 #include <string>
 

@@ -4,7 +4,7 @@
 // through write_file_atomic: a temporary file, flushed, then renamed over the
 // target, so a failed write never damages the previous file.
 
-#include "foundation/result.h"
+#include "base/result.h"
 
 #include <cstddef>
 #include <string>

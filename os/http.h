@@ -5,7 +5,7 @@
 // the service status and the page API relay all go through it. Every failure
 // carries the Korean text the user sees, so callers can show it as it is.
 
-#include "foundation/result.h"
+#include "base/result.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -11,7 +11,7 @@
 // know from the program's earlier platform: 10060 for a time-out, 10054 for a
 // connection reset by the peer, 258 for a write that did not finish in time.
 
-#include "foundation/result.h"
+#include "base/result.h"
 
 #include <array>
 #include <cstddef>

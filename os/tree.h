@@ -5,7 +5,7 @@
 // one component at a time with O_NOFOLLOW, so a link planted inside a folder
 // can neither be read through nor make a deletion reach outside it.
 
-#include "foundation/result.h"
+#include "base/result.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
 #include "server/api.h"
 
-#include "foundation/ascii.h"
+#include "base/ascii.h"
 #include "foundation/json_text.h"
 #include "foundation/settings.h"
 #include "server/transport.h"
@@ -28,9 +28,9 @@ constexpr size_t answer_buffer = max_answer + 1;
 // The escaped text of a value for the envelope, or nothing when it would not
 // fit in limit bytes. The envelope is never sent cut short: a command cut in
 // the middle could reach the server as another, valid-looking command.
-std::optional<os::SecretString> escape_whole(std::string const& text, size_t limit)
+std::optional<SecretString> escape_whole(std::string const& text, size_t limit)
 {
-    os::SecretString escaped(json::escape_bounded(text.c_str(), text.size() * 6 + 8));
+    SecretString escaped(json::escape_bounded(text.c_str(), text.size() * 6 + 8));
     if (escaped.str().size() > limit)
         return std::nullopt;
     return escaped;
@@ -47,11 +47,11 @@ std::string scalar_field(std::string_view answer, std::string_view key, size_t l
 }
 
 // Hexadecimal text of exactly 2 * bytes characters into bytes.
-std::optional<os::SecretString> from_hex(std::string_view hex, size_t bytes)
+std::optional<SecretString> from_hex(std::string_view hex, size_t bytes)
 {
     if (hex.size() != bytes * 2)
         return std::nullopt;
-    os::SecretString out;
+    SecretString out;
     out.str().resize(bytes);
     for (size_t i = 0; i < bytes; ++i) {
         int high = ascii::hex_digit_value(hex[2 * i]);
@@ -72,7 +72,7 @@ struct NoAnswerTexts {
 // One request and its answer over a fresh connection. Without an answer it
 // is false, with the user's message in error.
 bool exchange(Endpoint const& endpoint, std::string_view request, int connect_ms, int answer_ms,
-    NoAnswerTexts const& texts, os::SecretString& answer, std::string& error)
+    NoAnswerTexts const& texts, SecretString& answer, std::string& error)
 {
     auto connection = transport::Connection::open(endpoint.host, endpoint.port, connect_ms);
     if (!connection.ok()) {
@@ -124,12 +124,12 @@ bool is_signin_command(std::string_view command)
     return command.starts_with(signin) && (command.size() == signin.size() || command[signin.size()] == '&');
 }
 
-Result<os::SecretString> store_envelope(std::string_view header, int useridx, std::string_view command,
+Result<SecretString> store_envelope(std::string_view header, int useridx, std::string_view command,
     std::string_view token)
 {
     if (header.empty() || command.empty())
         return Error::with_message("보낼 내용이 없습니다");
-    os::SecretString data(std::string { command });
+    SecretString data(std::string { command });
     if (!token.empty() && !is_signin_command(command)) {
         data.str().append("&token=");
         data.str().append(token);
@@ -138,7 +138,7 @@ Result<os::SecretString> store_envelope(std::string_view header, int useridx, st
     auto escaped_data = escape_whole(data.str(), max_envelope - 7);
     if (!escaped_header || !escaped_data)
         return Error::with_message("보낼 내용이 너무 깁니다", "store envelope over its limit");
-    os::SecretString envelope;
+    SecretString envelope;
     auto& text = envelope.str();
     text.reserve(escaped_data->str().size() + escaped_header->str().size() + 96);
     text.append("{\"header\":\"").append(escaped_header->str());
@@ -175,7 +175,7 @@ bool store_call(Endpoint const& endpoint, int useridx, std::string_view command,
         return false;
     }
     auto w = waits();
-    os::SecretString answer;
+    SecretString answer;
     NoAnswerTexts const texts { .timed_out = "응답이 없습니다 (시간 초과)", .closed = "연결이 끊겼습니다" };
     if (!exchange(endpoint, envelope.value().str(), w.store_connect_ms, w.store_answer_ms, texts, answer, result.error))
         return false;
@@ -198,11 +198,11 @@ Result<std::string> encrypt_command(std::string_view text, std::string_view key_
     if (!cipher.ok())
         return Error::with_message("전문을 암호화하지 못했습니다", cipher.error().detail);
     std::string base64 = json::base64_encode(cipher.value());
-    os::wipe(cipher.value());
+    wipe(cipher.value());
     return base64;
 }
 
-Result<os::SecretString> decrypt_payload(std::string_view base64, std::string_view key_hex, std::string_view iv_hex)
+Result<SecretString> decrypt_payload(std::string_view base64, std::string_view key_hex, std::string_view iv_hex)
 {
     Error const failure = Error::with_message("응답을 풀지 못했습니다 - 키가 맞지 않습니다");
     auto key = from_hex(key_hex, 32);
@@ -212,16 +212,16 @@ Result<os::SecretString> decrypt_payload(std::string_view base64, std::string_vi
     auto cipher = json::base64_decode(base64);
     if (!cipher || cipher->empty() || cipher->size() % 16 != 0) {
         if (cipher)
-            os::wipe(*cipher);
+            wipe(*cipher);
         return failure;
     }
     auto plain = os::aes256cbc_decrypt(*cipher, key->str(), iv->str());
-    os::wipe(*cipher);
+    wipe(*cipher);
     if (!plain.ok())
         return failure;
-    os::SecretString payload(plain.release_value());
+    SecretString payload(plain.release_value());
     if (payload.str().size() > max_result_data) {
-        os::wipe(payload.str().data() + max_result_data, payload.str().size() - max_result_data);
+        wipe(payload.str().data() + max_result_data, payload.str().size() - max_result_data);
         payload.str().resize(max_result_data);
     }
     return payload;
@@ -244,14 +244,14 @@ bool owner_exchange(Endpoint const& endpoint, int grade, int useridx, std::strin
         result.error = encrypted.error().message;
         return false;
     }
-    os::SecretString base64(encrypted.release_value());
+    SecretString base64(encrypted.release_value());
     auto escaped_header = escape_whole(endpoint.header.str(), max_header_escaped - 6);
     auto escaped_data = escape_whole(base64.str(), max_envelope - 7);
     if (!escaped_header || !escaped_data) {
         result.error = "보낼 내용이 너무 깁니다";
         return false;
     }
-    os::SecretString envelope;
+    SecretString envelope;
     auto& text = envelope.str();
     text.append("{\"header\":\"").append(escaped_header->str());
     text.append("\",\"version\":\"1.0\",\"grade\":").append(std::to_string(grade));
@@ -263,13 +263,13 @@ bool owner_exchange(Endpoint const& endpoint, int grade, int useridx, std::strin
     }
 
     auto w = waits();
-    os::SecretString answer;
+    SecretString answer;
     NoAnswerTexts const texts { .timed_out = "서버 응답이 없습니다", .closed = "서버가 연결을 끊었습니다" };
     if (!exchange(endpoint, text, w.owner_connect_ms, w.owner_answer_ms, texts, answer, result.error))
         return false;
     result.resultCode = scalar_field(answer.str(), "resultCode", max_result_code);
     result.resultType = scalar_field(answer.str(), "resultType", max_result_type);
-    os::SecretString data;
+    SecretString data;
     (void)json::text_field(answer.str(), "resultData", data.str(), max_answer + 1);
     if (data.empty()) {
         result.exchanged = true;
@@ -325,7 +325,7 @@ void owner_request(bridge::Page& page, std::string_view command, std::string_vie
     }
     if (result.accepted()) {
         if (!success_callback.empty()) {
-            os::SecretString argument(json::quote(result.payload_text()));
+            SecretString argument(json::quote(result.payload_text()));
             page.callback(success_callback, argument.str());
         }
         return;
@@ -356,7 +356,7 @@ bool fetch_owner_token()
     if (!owner_call(format("cmd=91&storeidx=%d", session::storeidx()), result) || !result.accepted())
         return false;
     if (result.payload) {
-        os::SecretString token;
+        SecretString token;
         if (json::text_field(result.payload->str(), "token", token.str(), session::max_token + 1) && !token.empty())
             session::set_access_token(token.str());
     }

@@ -14,9 +14,9 @@
 // Calls block the calling thread (at most about 5 s to connect, 8 s for the
 // first answer bytes, 2 s of silence at the end) and never retry.
 
-#include "host/family.h"
+#include "bridge/family.h"
 #include "os/crypto.h"
-#include "server/session.h"
+#include "session/session.h"
 
 #include <optional>
 #include <string>
@@ -61,7 +61,7 @@ struct OwnerResult {
     bool exchanged = false; // an answer was received and, when it had a payload, decrypted
     std::string resultCode;
     std::string resultType;
-    std::optional<os::SecretString> payload; // the decrypted resultData, when there was one
+    std::optional<SecretString> payload; // the decrypted resultData, when there was one
     std::string error;
 
     bool accepted() const { return resultCode == "0"; }
@@ -72,14 +72,14 @@ struct OwnerResult {
 struct Endpoint {
     std::string host;
     int port = 0;
-    os::SecretString header;
+    SecretString header;
 };
 // The settings' host, port and client header.
 Endpoint configured_endpoint();
 
 // The envelope of a store call, as sent. Fails with the user's message when
 // the header is empty or the command does not fit.
-Result<os::SecretString> store_envelope(std::string_view header, int useridx, std::string_view command,
+Result<SecretString> store_envelope(std::string_view header, int useridx, std::string_view command,
     std::string_view token);
 
 // Whether the command is the staff sign-in (command 100), which is sent
@@ -124,7 +124,7 @@ bool fetch_owner_token();
 // The owner message cipher: AES-256-CBC with PKCS#7 padding, the key and IV
 // given as 64 and 32 hexadecimal characters (either case), Base64 outside.
 Result<std::string> encrypt_command(std::string_view text, std::string_view key_hex, std::string_view iv_hex);
-Result<os::SecretString> decrypt_payload(std::string_view base64, std::string_view key_hex, std::string_view iv_hex);
+Result<SecretString> decrypt_payload(std::string_view base64, std::string_view key_hex, std::string_view iv_hex);
 
 // Tests shorten the waits; the defaults are the constants above.
 struct Waits {

@@ -5,7 +5,7 @@
 #include "foundation/settings.h"
 #include "foundation/user_files.h"
 #include "server/api.h"
-#include "server/session.h"
+#include "session/session.h"
 #include "server/signin.h"
 
 #include <array>
@@ -117,7 +117,7 @@ void LoginFamily::login(bridge::Command const& command, bridge::Page& page)
 {
     if (refused(page) || command.arg_count() < 2)
         return;
-    os::SecretString password(std::string(command.arg(2)));
+    SecretString password(std::string(command.arg(2)));
     auto signed_in = signin::staff(api::configured_endpoint(), command.arg(1), password.str());
     if (!signed_in.ok()) {
         page.callback("setLoginError", json::quote(signed_in.error().message));
@@ -157,10 +157,10 @@ void LoginFamily::merchlogin(bridge::Command const& command, bridge::Page& page)
 {
     if (refused(page) || command.arg_count() < 2)
         return;
-    os::SecretString password(std::string(command.arg(2)));
+    SecretString password(std::string(command.arg(2)));
     auto signed_in = [&] {
-        os::SecretString key = settings::app_key();
-        os::SecretString iv = settings::app_iv();
+        SecretString key = settings::app_key();
+        SecretString iv = settings::app_iv();
         return signin::owner(api::configured_endpoint(), key.str(), iv.str(), command.arg(1), password.str());
     }();
     if (!signed_in.ok()) {
@@ -223,7 +223,7 @@ void LoginFamily::merchlogout(bridge::Page& page)
     // The staff member's own token comes back. Without an owner there was no
     // owner token in use, and the staff token stays as it is.
     if (owner_was_active) {
-        os::SecretString saved = session::saved_staff_token();
+        SecretString saved = session::saved_staff_token();
         if (!saved.empty())
             session::set_access_token(saved.str());
         else if (session::staff_signed_in())

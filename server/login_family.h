@@ -9,7 +9,7 @@
 // update state, the push channel); they come as hooks, so the family runs in
 // tests without a display and with whatever a test wants to record.
 
-#include "host/family.h"
+#include "bridge/family.h"
 
 #include <functional>
 #include <string>

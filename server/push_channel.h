@@ -100,7 +100,7 @@ struct ChannelCallbacks {
 struct ChannelConfig {
     std::string host;
     int port = 0;
-    os::SecretString header;
+    SecretString header;
     int storeidx = 0;
     int devicetype = 1;
     ChannelCallbacks callbacks;

@@ -30,7 +30,7 @@ Result<Staff> staff(api::Endpoint const& endpoint, std::string_view id, std::str
     if (breaks_form(id) || breaks_form(password))
         return Error::with_message("아이디·비밀번호에 & 또는 = 는 쓸 수 없습니다");
 
-    os::SecretString command("cmd=100&id=");
+    SecretString command("cmd=100&id=");
     command.str().append(id).append("&pw=").append(password);
     api::StoreResult result;
     bool answered = api::store_call(endpoint, 0, command.str(), result);
@@ -38,7 +38,7 @@ Result<Staff> staff(api::Endpoint const& endpoint, std::string_view id, std::str
     if (!answered)
         return Error::with_message(result.error);
     // The answer carries the token: it goes when this function returns.
-    os::SecretString data(std::move(result.resultData));
+    SecretString data(std::move(result.resultData));
     if (!result.accepted())
         return Error::with_message(result.refusal("아이디 또는 비밀번호가 맞지 않습니다"));
 
@@ -51,7 +51,7 @@ Result<Staff> staff(api::Endpoint const& endpoint, std::string_view id, std::str
     if (member.useridx < 1)
         return Error::with_message("회원 정보를 받지 못했습니다");
 
-    os::SecretString token;
+    SecretString token;
     (void)json::text_field(data.str(), "token", token.str(), session::max_token + 1);
     session::set_access_token(token.str());
     return member;
@@ -67,7 +67,7 @@ Result<session::OwnerRecord> owner(api::Endpoint const& endpoint, std::string_vi
     if (breaks_form(id) || breaks_form(password))
         return Error::with_message("아이디·비밀번호에 & 또는 = 는 쓸 수 없습니다");
 
-    os::SecretString command("cmd=12&id=");
+    SecretString command("cmd=12&id=");
     command.str().append(id).append("&password=").append(password);
     api::OwnerResult result;
     bool answered = api::owner_exchange(endpoint, api::owner_signin_grade, 0, app_key, app_iv, command.str(), result);

@@ -6,9 +6,9 @@
 // Both only talk to the server and read its answer; what the POS does with a
 // successful sign-in is the login family's business.
 
-#include "foundation/result.h"
+#include "base/result.h"
 #include "server/api.h"
-#include "server/session.h"
+#include "session/session.h"
 
 #include <string>
 #include <string_view>

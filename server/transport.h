@@ -11,7 +11,7 @@
 // Any thread may use the layer; each connection belongs to one thread at a
 // time. The slot lock guards only the taking and freeing of slots.
 
-#include "foundation/result.h"
+#include "base/result.h"
 
 #include <cstddef>
 #include <string>

@@ -4,7 +4,7 @@
 // door and the custom-scheme handler read from. The bundle in use is chosen
 // once per process; reading its folder pins that choice.
 
-#include "foundation/result.h"
+#include "base/result.h"
 #include "update/bundle_store.h"
 
 #include <optional>

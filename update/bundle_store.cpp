@@ -1,6 +1,6 @@
 #include "update/bundle_store.h"
 
-#include "foundation/ascii.h"
+#include "base/ascii.h"
 #include "foundation/paths.h"
 #include "os/crypto.h"
 #include "os/fs.h"

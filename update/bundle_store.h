@@ -7,7 +7,7 @@
 // holds a shared lease on the release it uses for its whole life, so a prune
 // run by another program never deletes it. Several programs may share a store.
 
-#include "foundation/result.h"
+#include "base/result.h"
 #include "os/filelock.h"
 #include "update/manifest.h"
 

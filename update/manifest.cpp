@@ -1,6 +1,6 @@
 #include "update/manifest.h"
 
-#include "foundation/ascii.h"
+#include "base/ascii.h"
 #include "os/crypto.h"
 
 #include <algorithm>

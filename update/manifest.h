@@ -5,7 +5,7 @@
 // manifest of a UI bundle release (".manifest", first line "TWUI1"), with the
 // rules every bundle file list must meet before anything is written to disk.
 
-#include "foundation/result.h"
+#include "base/result.h"
 
 #include <cstddef>
 #include <optional>

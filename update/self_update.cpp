@@ -1,6 +1,6 @@
 #include "update/self_update.h"
 
-#include "foundation/ascii.h"
+#include "base/ascii.h"
 #include "foundation/json_text.h"
 #include "foundation/log.h"
 #include "foundation/paths.h"

@@ -8,7 +8,7 @@
 // the UI bundle up to date. Progress reaches the page as an update state: a
 // state name and a Korean message.
 
-#include "foundation/result.h"
+#include "base/result.h"
 #include "os/http.h"
 #include "update/manifest.h"
 

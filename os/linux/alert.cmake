@@ -10,6 +10,7 @@ if(TB_GUI)
     ${CMAKE_CURRENT_LIST_DIR}/alert_badge_gtk.cpp
     ${CMAKE_CURRENT_LIST_DIR}/alert_tray_gtk.cpp
     ${CMAKE_CURRENT_LIST_DIR}/alert_sound_canberra.cpp)
-  target_link_libraries(tb_os_alert PUBLIC tb_host tb_foundation PkgConfig::TB_ALERT_GTK
+  target_link_libraries(tb_os_alert PUBLIC tb_foundation PkgConfig::TB_ALERT_GTK
     PkgConfig::TB_ALERT_INDICATOR PkgConfig::TB_ALERT_CANBERRA Threads::Threads)
+  tb_layer_view(tb_os_alert base os os/linux foundation)
 endif()

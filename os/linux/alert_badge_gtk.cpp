@@ -19,7 +19,7 @@ constexpr char const* font_families = "Malgun Gothic, NanumGothic, NanumBarunGot
 // cut to fit one line of exactly that size.
 double em_for_height(int height) { return height; }
 
-void set_colour(cairo_t* cr, alert::Rgb c) { cairo_set_source_rgb(cr, c.r / 255.0, c.g / 255.0, c.b / 255.0); }
+void set_colour(cairo_t* cr, os::Rgb c) { cairo_set_source_rgb(cr, c.r / 255.0, c.g / 255.0, c.b / 255.0); }
 
 void rounded_rectangle(cairo_t* cr, double width, double height, double radius)
 {
@@ -37,7 +37,7 @@ void rounded_rectangle(cairo_t* cr, double width, double height, double radius)
 
 // One line of text in the rectangle (left, top, right, bottom), from its top
 // edge, cut at the rectangle; ellipsis ends a value that is too long.
-void draw_line(cairo_t* cr, std::string const& text, int height, alert::Rgb colour, int left, int top, int right,
+void draw_line(cairo_t* cr, std::string const& text, int height, os::Rgb colour, int left, int top, int right,
     int bottom, bool ellipsis)
 {
     if (right <= left || bottom <= top)
@@ -71,7 +71,7 @@ struct BadgeSignals {
         auto* self = static_cast<BadgeWindow*>(data);
         try {
             auto const& look = self->m_look;
-            auto s = [&](int n) { return alert::scaled(n, look.scale_dpi, look.scale_percent); };
+            auto s = [&](int n) { return os::scaled(n, look.scale_dpi, look.scale_percent); };
             int width = gtk_widget_get_allocated_width(widget);
             int height = gtk_widget_get_allocated_height(widget);
 
@@ -165,7 +165,7 @@ BadgeWindow::BadgeWindow(Events events)
 
 BadgeWindow::~BadgeWindow() { destroy(); }
 
-bool BadgeWindow::create(alert::BadgeGeometry const& geometry)
+bool BadgeWindow::create(os::BadgeGeometry const& geometry)
 {
     if (m_window)
         return true;
@@ -239,7 +239,7 @@ void BadgeWindow::raise()
         gdk_window_raise(window);
 }
 
-void BadgeWindow::place(alert::BadgeGeometry const& geometry)
+void BadgeWindow::place(os::BadgeGeometry const& geometry)
 {
     if (!m_window)
         return;
@@ -260,7 +260,7 @@ void BadgeWindow::move(int x, int y)
     gtk_window_move(GTK_WINDOW(m_window), x, y);
 }
 
-void BadgeWindow::paint(alert::BadgeLook const& look)
+void BadgeWindow::paint(os::BadgeLook const& look)
 {
     m_look = look;
     if (m_window)

@@ -3,10 +3,10 @@
 // The alert badge on GTK3: a small undecorated window kept above the others,
 // out of the taskbar and the pager, that never takes the focus, painted with
 // cairo inside a rounded outline. It only draws what the alert decided
-// (alert::BadgeLook) and reports the left mouse button in screen
+// (os::BadgeLook) and reports the left mouse button in screen
 // coordinates; dragging and clicking are decided by the alert.
 
-#include "host/alert.h"
+#include "os/alert.h"
 
 #include <functional>
 
@@ -33,7 +33,7 @@ public:
     BadgeWindow& operator=(BadgeWindow const&) = delete;
 
     // Creates the hidden window; false when GTK could not.
-    bool create(alert::BadgeGeometry const& geometry);
+    bool create(os::BadgeGeometry const& geometry);
     void destroy();
     bool exists() const { return m_window != nullptr; }
     bool visible() const;
@@ -41,9 +41,9 @@ public:
     void show();
     void hide();
     void raise();
-    void place(alert::BadgeGeometry const& geometry);
+    void place(os::BadgeGeometry const& geometry);
     void move(int x, int y);
-    void paint(alert::BadgeLook const& look);
+    void paint(os::BadgeLook const& look);
 
 private:
     friend struct BadgeSignals;
@@ -51,8 +51,8 @@ private:
 
     Events m_events;
     GtkWidget* m_window = nullptr;
-    alert::BadgeGeometry m_geometry;
-    alert::BadgeLook m_look;
+    os::BadgeGeometry m_geometry;
+    os::BadgeLook m_look;
     bool m_grabbed = false;
 };
 

@@ -6,8 +6,7 @@
 // start-up creates one AlertService after the main window; timer 41 of the
 // main window calls tick().
 
-#include "host/alert.h"
-#include "host/history_family.h"
+#include "os/alert.h"
 #include "os/linux/alert_badge_gtk.h"
 #include "os/linux/alert_sound_canberra.h"
 #include "os/linux/alert_tray_gtk.h"
@@ -18,10 +17,6 @@
 #include <string_view>
 
 typedef struct _GtkWindow GtkWindow;
-
-namespace tillbay::host {
-class Bridge;
-}
 
 namespace tillbay::gtk {
 
@@ -37,54 +32,41 @@ struct AlertConfig {
     std::function<std::string_view(std::string_view name)> embedded;
 };
 
-class AlertService final : public alert::AlertPort {
+class AlertService final : public os::AlertPort {
 public:
     explicit AlertService(AlertConfig config);
     ~AlertService() override;
     AlertService(AlertService const&) = delete;
     AlertService& operator=(AlertService const&) = delete;
 
-    // Start-up: the tray icon and the hidden badge.
-    void start();
-    // Shutdown: tray icon, badge and timer 43 go. The object stays usable
-    // (commands then find no badge) until it is destroyed.
-    void shut_down();
-    // Timer 41.
-    void tick();
 
-    // Offers `badge`, `getnotify`, `setnotify` and `notifystate` in the `pc`
-    // slot ahead of pc_next, and `notify` in the `history` slot ahead of
-    // history_next.
-    void attach(host::Bridge& bridge, bridge::Family* pc_next, bridge::Family* history_next = nullptr);
+    // Where the flash timer and the badge's mouse report to.
+    void set_events(os::AlertEvents* events) { m_events = events; }
 
-    alert::Alert& alert() { return m_alert; }
-
-    // alert::AlertPort
+    // os::AlertPort
     bool pos_in_front() override;
     uint64_t now_ms() override;
     void start_flash_timer() override;
     void kill_flash_timer() override;
     void request_attention(bool on) override;
-    void play(alert::Sound sound) override;
+    void play(os::Sound sound) override;
     bool sound_switched_on() override;
     void bring_pos_to_front() override;
     int screen_dpi() override;
-    alert::Rect work_area() override;
-    bool create_badge(alert::BadgeGeometry const& geometry) override;
+    os::Rect work_area() override;
+    bool create_badge(os::BadgeGeometry const& geometry) override;
     void destroy_badge() override;
     bool badge_exists() override;
     bool badge_visible() override;
     void show_badge() override;
     void hide_badge() override;
     void raise_badge() override;
-    void place_badge(alert::BadgeGeometry const& geometry) override;
+    void place_badge(os::BadgeGeometry const& geometry) override;
     void move_badge(int x, int y) override;
-    void paint_badge(alert::BadgeLook const& look) override;
+    void paint_badge(os::BadgeLook const& look) override;
     bool add_tray() override;
     void remove_tray() override;
     void set_tray_tip(std::string_view tip, int waiting) override;
-    bool write_setting(std::string_view key, std::string_view value) override;
-    alert::NotifySettings read_settings() override;
 
 private:
     friend struct AlertTimers;
@@ -92,9 +74,7 @@ private:
     BadgeWindow m_badge;
     TrayIcon m_tray;
     SoundPlayer m_sound;
-    alert::Alert m_alert;
-    alert::AlertPcFamily m_pc_family;
-    alert::HistoryFamily m_history_family;
+    os::AlertEvents* m_events = nullptr;
     unsigned m_flash_timer = 0;
 };
 

@@ -124,17 +124,4 @@ bool random_bytes(std::span<uint8_t> out)
     return RAND_bytes(out.data(), static_cast<int>(out.size())) == 1;
 }
 
-void wipe(void* data, size_t size)
-{
-    if (data && size)
-        OPENSSL_cleanse(data, size);
-}
-
-void wipe(std::string& secret)
-{
-    // The whole capacity, so bytes left by an earlier, longer value go too.
-    if (secret.capacity())
-        OPENSSL_cleanse(secret.data(), secret.capacity());
-}
-
 } // namespace tillbay::os

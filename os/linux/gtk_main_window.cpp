@@ -150,7 +150,7 @@ MainWindow::MainWindow(Events events, std::string_view icon_png)
     set_default_icon(icon_png);
     m_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(m_window), "TILLWAVE POS");
-    gtk_window_set_default_size(GTK_WINDOW(m_window), shell::window_width, shell::window_height);
+    gtk_window_set_default_size(GTK_WINDOW(m_window), os::main_window_width, os::main_window_height);
     gtk_widget_set_name(m_window, "tillbay-main");
 
     // The window shows the program's background colour while the page loads.

@@ -4,7 +4,7 @@
 // web view, with the full-screen switch, F11, the close confirmation, the
 // alert timer, and the message boxes. The tray icon and the badge belong to the alert.
 
-#include "host/shell_main_window.h"
+#include "os/window.h"
 
 #include <functional>
 #include <string>
@@ -30,7 +30,7 @@ bool question_box(GtkWindow* owner, BoxIcon icon, std::string_view title, std::s
 // The embedded program icon as the window icon of every window.
 void set_default_icon(std::string_view png_bytes);
 
-class MainWindow final : public shell::ShellPort {
+class MainWindow final : public os::WindowPort {
 public:
     struct Events {
         std::function<void()> f11;            // queue the trusted "setfull"
@@ -49,7 +49,7 @@ public:
     void start_alert_timer();     // timer 41, every 1,000 ms
     void stop_timers();
 
-    // ShellPort
+    // os::WindowPort
     bool window_exists() const override;
     void set_title(std::string_view title) override;
     bool enter_fullscreen() override;

@@ -10,8 +10,9 @@ if(TB_GUI)
   file(GLOB gui_srcs CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_LIST_DIR}/gtk_*.cpp ${CMAKE_CURRENT_LIST_DIR}/webkit_*.cpp)
   add_library(tb_os_gui STATIC ${gui_srcs})
-  target_link_libraries(tb_os_gui PUBLIC tb_host tb_foundation PkgConfig::GTK3 PkgConfig::WEBKIT
+  target_link_libraries(tb_os_gui PUBLIC tb_foundation PkgConfig::GTK3 PkgConfig::WEBKIT
     PkgConfig::APPINDICATOR Threads::Threads)
+  tb_layer_view(tb_os_gui base os os/linux foundation)
 
   # The extension is loaded by every web process from the folder "webext"
   # next to the executable.

@@ -4,7 +4,7 @@
 
 #include "os/http.h"
 
-#include "foundation/ascii.h"
+#include "base/ascii.h"
 
 #include <curl/curl.h>
 

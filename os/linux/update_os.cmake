@@ -5,3 +5,4 @@ add_library(tb_os_tree STATIC
   ${CMAKE_CURRENT_LIST_DIR}/filelock_posix.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tree_posix.cpp)
 target_link_libraries(tb_os_tree PUBLIC OpenSSL::Crypto Threads::Threads)
+tb_layer_view(tb_os_tree base os os/linux foundation)

@@ -1,7 +1,7 @@
 #include "os/linux/webkit_view.h"
 
 #include "foundation/log.h"
-#include "host/policy.h"
+#include "os/webview.h"
 
 #include <cstring>
 #include <exception>
@@ -25,6 +25,7 @@ char const message_shim[] =
 
 WebKitWebContext* g_context = nullptr;
 std::string g_ui_folder;
+std::function<SchemeTarget(std::string_view)> g_read_scheme_address;
 WebView* g_main_view_for_scheme = nullptr; // the view whose client answers API requests
 WebViewClient* g_api_client = nullptr;
 
@@ -123,12 +124,12 @@ void serve_scheme(WebKitURISchemeRequest* request, gpointer)
 {
     try {
         char const* uri_text = webkit_uri_scheme_request_get_uri(request);
-        auto address = host::parse_address(uri_text ? uri_text : "", host::ui_scheme);
-        if (!address) {
+        SchemeTarget target = g_read_scheme_address ? g_read_scheme_address(uri_text ? uri_text : "") : SchemeTarget {};
+        if (target.kind == SchemeTarget::Kind::Invalid) {
             finish_with_error(request, 400, "bad address");
             return;
         }
-        if (address->host == host::api_virtual_host) {
+        if (target.kind == SchemeTarget::Kind::Api) {
             if (!g_api_client) {
                 finish_with_error(request, 502, "no relay");
                 return;
@@ -136,11 +137,11 @@ void serve_scheme(WebKitURISchemeRequest* request, gpointer)
             g_api_client->api_request(std::make_unique<SchemeRequest>(request));
             return;
         }
-        if (address->host != host::ui_virtual_host || address->port != 443) {
+        if (target.kind != SchemeTarget::Kind::UiFile) {
             finish_with_error(request, 404, "unknown host");
             return;
         }
-        auto file = ui_file_for(address->path);
+        auto file = ui_file_for(target.decoded_path);
         gchar* contents = nullptr;
         gsize length = 0;
         // A page file is at most a few megabytes; photos come from the web host.
@@ -160,7 +161,7 @@ void serve_scheme(WebKitURISchemeRequest* request, gpointer)
 void on_download_started(WebKitWebContext*, WebKitDownload* download, gpointer)
 {
     webkit_download_cancel(download);
-    host::block_log("download");
+    log::bridge("SEC", "차단: download");
 }
 
 } // namespace
@@ -228,7 +229,8 @@ bool create_web_context(WebContextOptions const& options)
     if (!options.extension_dir.empty())
         webkit_web_context_set_web_extensions_directory(g_context, options.extension_dir.c_str());
 
-    std::string scheme(host::ui_scheme);
+    std::string scheme(os::ui_scheme);
+    g_read_scheme_address = options.read_scheme_address;
     webkit_web_context_register_uri_scheme(g_context, scheme.c_str(), serve_scheme, nullptr, nullptr);
     WebKitSecurityManager* security = webkit_web_context_get_security_manager(g_context);
     webkit_security_manager_register_uri_scheme_as_secure(security, scheme.c_str());
@@ -361,7 +363,7 @@ struct WebViewSignals {
                 char const* top = webkit_web_view_get_uri(view);
                 bool allowed = self->m_client->frame_allowed(top ? top : "", frame);
                 if (!allowed)
-                    host::block_log("frame navigation");
+                    log::bridge("SEC", "차단: frame navigation");
                 webkit_user_message_send_reply(message,
                     webkit_user_message_new("tillbay.verdict", g_variant_new("(b)", allowed)));
                 return TRUE;

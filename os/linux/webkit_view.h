@@ -85,6 +85,18 @@ public:
     virtual void web_process_gone() = 0;
 };
 
+// Where a request on the custom scheme goes.
+struct SchemeTarget {
+    enum class Kind {
+        Invalid,  // not an address the parser accepts
+        Api,      // the API virtual host: the page API relay
+        UiFile,   // the UI virtual host on its port: a file of the UI folder
+        Unknown,  // any other host or port
+    };
+    Kind kind = Kind::Invalid;
+    std::string decoded_path; // for UiFile
+};
+
 struct WebContextOptions {
     std::string user_data_folder;
     std::string extension_dir;   // the folder holding the web-process extension
@@ -92,6 +104,10 @@ struct WebContextOptions {
     // empty when none is mapped.
     std::string ui_folder;
     bool developer_extras = false;
+    // Reads a request address on the custom scheme: which virtual host it is
+    // for and, on the UI host, the decoded path. The page policy's address
+    // parser does it, so that both agree on every address.
+    std::function<SchemeTarget(std::string_view uri)> read_scheme_address;
 };
 
 // Creates the one web context of the process and registers the custom scheme.

@@ -7,7 +7,7 @@
 // new job). Fault modes let tests see how the POS copes with a printer that
 // refuses connections, stops reading, or drops the connection.
 
-#include "foundation/result.h"
+#include "base/result.h"
 
 #include <string>
 #include <string_view>

@@ -11,7 +11,7 @@
 #include "foundation/settings.h"
 #include "os/fs.h"
 #include "server/api.h"
-#include "server/session.h"
+#include "session/session.h"
 #include "server/signin.h"
 #include "server/transport.h"
 

@@ -9,7 +9,7 @@
 #include "orders/order_board.h"
 #include "peer.h"
 #include "server/push_channel.h"
-#include "server/session.h"
+#include "session/session.h"
 #include "server/signin.h"
 #include "server/transport.h"
 

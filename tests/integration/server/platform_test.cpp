@@ -10,7 +10,7 @@
 #include "os/fs.h"
 #include "server/api.h"
 #include "server/login_family.h"
-#include "server/session.h"
+#include "session/session.h"
 #include "server/transport.h"
 
 #include <gtest/gtest.h>

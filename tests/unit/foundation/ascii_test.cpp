@@ -1,4 +1,4 @@
-#include "foundation/ascii.h"
+#include "base/ascii.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "orders/order_board.h"
 #include "orders/order_family.h"
 #include "recording_page.h"
-#include "server/session.h"
+#include "session/session.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "orders/order_events.h"
 #include "recording_page.h"
-#include "server/session.h"
+#include "session/session.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +42,7 @@ TEST(OrderEvents, EmptyRelayHeaderIsReportedInsteadOfStarting)
 {
     orders::OrderBoard board(orders::BoardHooks {});
     shell::AppQueue queue([] { });
-    orders::PushLink link(board, queue, [] { return orders::PushSettings { "127.0.0.1", 2626, os::SecretString() }; });
+    orders::PushLink link(board, queue, [] { return orders::PushSettings { "127.0.0.1", 2626, SecretString() }; });
     test::RecordingPage page;
     link.start_or_report(page);
     EXPECT_EQ(page.said, std::vector<std::string> { "status:주문 알림 연결 설정이 비어 있습니다 — 설치 담당자에게 알려 주세요" });

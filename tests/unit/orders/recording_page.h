@@ -2,7 +2,7 @@
 
 // A page that writes down what the board said to it, in order.
 
-#include "host/family.h"
+#include "bridge/family.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "fake_api.h"
 
 #include "server/api.h"
-#include "server/session.h"
+#include "session/session.h"
 #include "server/transport.h"
 
 #include <gtest/gtest.h>
@@ -179,7 +179,7 @@ TEST_F(Calls, StoreCallFailuresInOrder)
     EXPECT_EQ(result.error, "연결이 끊겼습니다");
 
     // Port 1 on loopback: nobody listens there.
-    api::Endpoint nowhere { "127.0.0.1", 1, os::SecretString("H") };
+    api::Endpoint nowhere { "127.0.0.1", 1, SecretString("H") };
     EXPECT_FALSE(api::store_call(nowhere, 3, "cmd=2", result));
     EXPECT_EQ(result.error, "연결 실패 (127.0.0.1:1, 주소 1개 시도)");
 }
@@ -218,8 +218,8 @@ TEST_F(Calls, OwnerRequestAnswersThePage)
     EXPECT_EQ(server.connections(), 0);
 
     session::OwnerRecord owner;
-    owner.devkey = os::SecretString(devkey);
-    owner.deviv = os::SecretString(deviv);
+    owner.devkey = SecretString(devkey);
+    owner.deviv = SecretString(deviv);
     owner.idx = 9;
     owner.storeidx = 7;
     session::set_owner(owner);
@@ -271,8 +271,8 @@ TEST_F(Calls, OwnerTokenFetchReplacesTheAccessToken)
     session::set_staff(7, 3, "가게", false);
     session::set_access_token("STAFF-TOKEN");
     session::OwnerRecord owner;
-    owner.devkey = os::SecretString(devkey);
-    owner.deviv = os::SecretString(deviv);
+    owner.devkey = SecretString(devkey);
+    owner.deviv = SecretString(deviv);
     owner.idx = 9;
     owner.storeidx = 7;
     session::set_owner(owner);

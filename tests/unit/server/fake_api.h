@@ -11,7 +11,7 @@
 #include "os/fs.h"
 #include "os/net.h"
 #include "server/api.h"
-#include "server/session.h"
+#include "session/session.h"
 #include "server/transport.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 
 #include "foundation/settings.h"
 #include "server/login_family.h"
-#include "server/session.h"
+#include "session/session.h"
 
 #include <gtest/gtest.h>
 

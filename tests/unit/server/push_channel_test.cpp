@@ -223,7 +223,7 @@ protected:
         push::ChannelConfig c;
         c.host = "127.0.0.1";
         c.port = port;
-        c.header = os::SecretString("RELAYHEADER-0123456789abcdef0123456");
+        c.header = SecretString("RELAYHEADER-0123456789abcdef0123456");
         c.storeidx = store;
         c.devicetype = devicetype;
         c.callbacks = recorder.callbacks();
@@ -335,7 +335,7 @@ TEST_F(PushChannelTest, StartRefusesAnIncompleteConfiguration)
     c = config(0, 7);
     EXPECT_FALSE(channel.start(c));
     c = config(1234, 7);
-    c.header = os::SecretString();
+    c.header = SecretString();
     EXPECT_FALSE(channel.start(c));
     EXPECT_FALSE(channel.running());
     EXPECT_EQ(channel.state(), ChannelState::Stopped);

@@ -1,8 +1,8 @@
-#include "host/shell_app_queue.h"
-#include "host/shell_main_window.h"
+#include "shell/app_queue.h"
+#include "shell/main_window.h"
 
 #include "os/fs.h"
-#include "server/session.h"
+#include "session/session.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -29,7 +29,7 @@ struct RecordingPage final : bridge::Page {
     void status(std::string_view message) override { statuses.emplace_back(message); }
 };
 
-struct FakePort final : ShellPort {
+struct FakePort final : os::WindowPort {
     bool exists = true;
     bool monitor_known = true;
     bool spawn_ok = true;

@@ -1,0 +1,75 @@
+#include "alert_wiring.h"
+
+#include "foundation/log.h"
+
+#include <exception>
+
+namespace tillbay::app {
+
+namespace {
+
+// Timers and the badge's mouse arrive from the GTK main loop: a failure is
+// logged and the program goes on.
+template<typename F>
+void guarded(char const* what, F&& work)
+{
+    try {
+        work();
+    } catch (std::exception const& e) {
+        log::bridge("UI", std::string(what) + e.what());
+    } catch (...) {
+        log::bridge("UI", std::string(what) + "알 수 없는 예외");
+    }
+}
+
+} // namespace
+
+AlertWiring::AlertWiring(gtk::AlertConfig config)
+    : m_desktop(std::move(config))
+    , m_port(m_desktop)
+    , m_alert(m_port)
+    , m_pc_family(m_alert, m_port)
+    , m_history_family(m_alert)
+{
+    m_desktop.set_events(this);
+}
+
+AlertWiring::~AlertWiring()
+{
+    shut_down();
+    m_desktop.set_events(nullptr);
+}
+
+void AlertWiring::attach(bridge::Bridge& bridge)
+{
+    bridge.add_family(bridge::FamilySlot::Pc, &m_pc_family);
+    bridge.add_family(bridge::FamilySlot::History, &m_history_family);
+}
+
+void AlertWiring::start()
+{
+    m_alert.add_tray();
+    m_alert.create_badge();
+}
+
+void AlertWiring::shut_down()
+{
+    m_alert.shut_down();
+    m_desktop.kill_flash_timer();
+}
+
+void AlertWiring::tick()
+{
+    guarded("알림 타이머 실패: ", [&] { m_alert.tick(); });
+}
+
+void AlertWiring::flash_ended()
+{
+    guarded("알림 깜빡임 종료 실패: ", [&] { m_alert.flash_end(); });
+}
+
+void AlertWiring::badge_pressed(int x, int y) { m_alert.badge_pressed(x, y); }
+void AlertWiring::badge_dragged(int x, int y) { m_alert.badge_dragged(x, y); }
+void AlertWiring::badge_released() { m_alert.badge_released(); }
+
+} // namespace tillbay::app
