@@ -99,8 +99,8 @@ void MainView::refused(std::string_view reason)
 
 void MainView::api_request(std::unique_ptr<gtk::SchemeRequest> request)
 {
-    // The page API relay answers these; until it is attached the page gets a
-    // plain "bad gateway" instead of a request that never ends.
+    // No relay answers these in this build: the page gets a plain "bad
+    // gateway" instead of a request that never ends.
     log::bridge("RELAY", "중계 없음 — " + request->method() + " " + request->uri());
     request->finish(502, "application/json; charset=utf-8", "{\"resultCode\":\"-1\",\"message\":\"중계가 준비되지 않았습니다\"}",
         { { "Access-Control-Allow-Origin", "*" } });

@@ -105,7 +105,7 @@ gboolean run_on_main_thread(gpointer data)
         answer->set_value(Response { 503, "application/json", "{\"ok\":false,\"error\":\"stopping\"}" });
         return G_SOURCE_REMOVE;
     }
-    try {
+    bool ran = log::guarded("시험용 문 요청 실패", [&] {
         if (call->method == "POST" && call->path == "/eval") {
             target->evaluate(call->body, [answer](bool ok, std::string result) {
                 Response response;
@@ -125,9 +125,9 @@ gboolean run_on_main_thread(gpointer data)
         } else {
             answer->set_value(Response { 404, "application/json", "{\"ok\":false,\"error\":\"unknown endpoint\"}" });
         }
-    } catch (std::exception const& e) {
-        answer->set_value(Response { 500, "application/json", "{\"ok\":false,\"error\":" + json_string(e.what()) + "}" });
-    }
+    });
+    if (!ran)
+        answer->set_value(Response { 500, "application/json", "{\"ok\":false,\"error\":\"internal error\"}" });
     return G_SOURCE_REMOVE;
 }
 
