@@ -6,6 +6,7 @@
 // only through the app-message queue and the bridge queue.
 
 #include "alert_wiring.h"
+#include "door_wiring.h"
 #include "embedded_resources.h"
 #include "main_view.h"
 
@@ -98,6 +99,7 @@ struct Program {
     bool test_port = false;
     int exit_code = 0;
     std::unique_ptr<AlertWiring> alert;
+    std::unique_ptr<DoorWiring> door;
 };
 
 Program* g_program = nullptr;
@@ -206,6 +208,7 @@ gboolean start_web_view(gpointer)
     log::bridge("UI", "가맹점 화면 로컬(" + bridge::ui_origin() + "/ → " + bundle::root_in_use().value_or("") + ")");
 
     program.view->host().open_local_page("login.html");
+    program.door->start();
 
     program.service_watch = std::make_unique<shell::ServiceWatch>(program.view->bridge().service_state(),
         settings::server().webhost, shell::fetch_from_web_host,
@@ -304,6 +307,8 @@ int run(int argc, char** argv)
     events.close_requested = [] { return g_program->shell->confirm_close(); };
     events.destroyed = [] {
         Program& p = *g_program;
+        if (p.door)
+            p.door->shut_down();
         p.window->stop_timers();
         if (p.alert)
             p.alert->shut_down();
@@ -328,7 +333,10 @@ int run(int argc, char** argv)
                     return std::nullopt;
                 return path.release_value();
             },
-            [] {},
+            [] {
+                if (g_program->door)
+                    g_program->door->before_login_page();
+            },
             [] { g_program->app_queue->post(shell::AppMessageId::Drain); },
         });
     program.view->set_on_web_process_gone([] { g_program->app_queue->post(shell::AppMessageId::NavRefresh); });
@@ -392,6 +400,11 @@ int run(int argc, char** argv)
         resources::find,
     });
     program.alert->attach(bridge);
+
+    // The tablet door and the customer display.
+    program.door = std::make_unique<DoorWiring>(bridge, *program.policy, test_port_digits().has_value());
+    program.door->attach();
+    program.view->set_customer_view([] { return g_program->door ? g_program->door->customer_view() : nullptr; });
     program.alert->start();
     program.window->start_alert_timer();
 
@@ -440,6 +453,7 @@ int run(int argc, char** argv)
 
     program.service_watch.reset();
     program.automation.reset();
+    program.door.reset();
     int code = program.exit_code;
     program.view.reset();
     program.window.reset();
