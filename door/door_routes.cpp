@@ -86,17 +86,17 @@ std::string DoorRoutes::reader_failure(os::net::Peer const& peer, std::string_vi
 {
     std::string_view first = kept_prefix(received);
     if (first.empty()) {
-        append_log(peer.text, "(빈 연결 — 브라우저가 미리 열어 둔 것, 정상)");
+        append_log(peer.text, "(빈 연결 — 브라우저가 미리 열어 둔 것, 정상)", LogCut::Whole);
         return {};
     }
     if (static_cast<unsigned char>(first[0]) == 0x16) {
-        append_log(peer.text, "(https 로 들어옴 — 주소를 http:// 로 열어야 합니다)");
+        append_log(peer.text, "(https 로 들어옴 — 주소를 http:// 로 열어야 합니다)", LogCut::Whole);
         return {};
     }
     std::string shown = "?? 못 읽음: ";
     for (char c : first)
         shown += (c >= 32 && c <= 126) ? c : '.';
-    append_log(peer.text, shown);
+    append_log(peer.text, shown, LogCut::Whole); // 48 printable bytes at most
     return format_json(400, "{\"ok\":0,\"why\":\"bad request\"}");
 }
 

@@ -97,7 +97,7 @@ std::string printable_cut(std::string_view text, size_t max_bytes)
     return out;
 }
 
-void append_log(std::string_view ip, std::string_view what)
+void append_log(std::string_view ip, std::string_view what, LogCut cut)
 {
     LogEntry entry;
     std::time_t now = std::time(nullptr);
@@ -107,7 +107,7 @@ void append_log(std::string_view ip, std::string_view what)
     std::snprintf(at, sizeof at, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
     entry.at = at;
     entry.ip = printable_cut(ip, 46);
-    entry.what = printable_cut(what, max_log_what);
+    entry.what = printable_cut(what, cut == LogCut::ToLimit ? max_log_what : what.size());
     std::deque<LogEntry> dropped;
     {
         std::lock_guard guard(state().lock);

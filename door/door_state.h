@@ -39,10 +39,17 @@ std::string kitchen_list();
 void set_customer_state(std::string text);
 std::string customer_state();
 
+// Whether an event text is cut to max_log_what bytes: texts made of what a
+// peer sent are; the door's own fixed texts are kept whole.
+enum class LogCut {
+    ToLimit,
+    Whole,
+};
+
 // Appends an entry stamped with the local time; the oldest go beyond
-// max_log_entries. The peer and the event text come from the LAN: both are
-// made printable and cut on a character boundary.
-void append_log(std::string_view ip, std::string_view what);
+// max_log_entries. The peer and the event text may come from the LAN: both
+// are made printable, and cut on a character boundary.
+void append_log(std::string_view ip, std::string_view what, LogCut cut = LogCut::ToLimit);
 std::vector<LogEntry> log_entries();
 // Tests: empties the log and the two texts.
 void reset_for_testing();
