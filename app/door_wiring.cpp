@@ -84,6 +84,7 @@ DoorWiring::DoorWiring(bridge::Bridge& bridge, bridge::PagePolicy const& policy,
                   return policy.classify(address, bridge::ViewKind::Customer) == bridge::PageClass::Customer;
               },
               test_window_mode(),
+              [] { return session::staff_signed_in() ? session::shop_name() : std::string {}; },
           })
     , m_customer_family(m_display)
 {

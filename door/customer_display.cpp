@@ -91,8 +91,10 @@ void CustomerDisplay::send_state()
     std::string address = m_screen.current_address();
     if (!m_config.is_customer_page || !m_config.is_customer_page(address))
         return;
+    std::string shop = m_config.shop_name ? m_config.shop_name() : std::string {};
     m_screen.execute_script("(function(){if(window!==window.top||location.href!==" + json::quote(address)
-        + ")return;window.setCust&&setCust(" + m_state + ");})();");
+        + ")return;window.setShopName&&setShopName(" + json::quote(shop) + ");window.setCust&&setCust(" + m_state
+        + ");})();");
 }
 
 void CustomerDisplay::monitors_changed() { apply(); }

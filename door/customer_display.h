@@ -42,6 +42,8 @@ struct CustomerConfig {
     std::function<bool(std::string_view address)> is_customer_page;
     // TILLBAY_CUSTWIN begins with "1".
     bool test_mode = false;
+    // The signed-in shop's name for the idle screen; empty before sign-in.
+    std::function<std::string()> shop_name;
 };
 
 class CustomerDisplay final : public os::CustomerScreenEvents {

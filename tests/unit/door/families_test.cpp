@@ -189,7 +189,8 @@ TEST_F(FamiliesTest, CustomerWindowFollowsTheMonitorsAndTheSetting)
     screen.list = { { 0, 0, 1400, 900, true, "main" } };
     door::CustomerDisplay display(screen,
         { [] { return std::optional<std::string>("file:///ui/customer.html"); },
-            [](std::string_view a) { return a == "file:///ui/customer.html"; }, false });
+            [](std::string_view a) { return a == "file:///ui/customer.html"; }, false,
+            [] { return std::string("틸웨 분식"); } });
     door::CustomerFamily family(display);
     RecordingPage page;
 
@@ -212,7 +213,7 @@ TEST_F(FamiliesTest, CustomerWindowFollowsTheMonitorsAndTheSetting)
     ASSERT_EQ(screen.did.size(), 2u);
     EXPECT_EQ(screen.did[1],
         "script (function(){if(window!==window.top||location.href!==\"file:///ui/customer.html\")return;"
-        "window.setCust&&setCust({\"s\":\"order\",\"total\":5000});})();");
+        "window.setShopName&&setShopName(\"틸웨 분식\");window.setCust&&setCust({\"s\":\"order\",\"total\":5000});})();");
 
     // Anything but one JSON value is refused and changes nothing.
     family.handle(command("custshow</>{\"s\":1});alert(1);({"), page);
