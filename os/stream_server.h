@@ -26,9 +26,9 @@
 namespace tillbay::os::net {
 
 struct ServerLimits {
-    size_t max_connections = 64;
+    size_t max_connections = 256;
     int deadline_ms = 5000;     // from accept to the last byte of the answer
-    int evict_after_ms = 1000;  // at the bound, an older unanswered connection makes room
+    int evict_after_ms = 250;   // at the bound, an older unanswered connection makes room
     size_t max_received = 32 * 1024; // bytes kept per connection before the handler is told
     size_t max_closing = 256;   // answered connections drained before the close
     int closing_ms = 1000;      // how long an answered connection is drained
