@@ -125,4 +125,6 @@ void DoorWiring::shut_down()
 
 void DoorWiring::before_login_page() { m_display.reset_to_idle(); }
 
+void DoorWiring::page_setup() { m_display.resend(); }
+
 } // namespace tillbay::app

@@ -35,6 +35,9 @@ public:
     void shut_down();
     // The sign-in page is about to open: the customer sees the idle screen.
     void before_login_page();
+    // A page of the main view was set up: the customer screen gets the
+    // shop's name again.
+    void page_setup();
 
     gtk::WebView* customer_view() const { return m_window.view(); }
 

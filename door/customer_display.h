@@ -59,6 +59,8 @@ public:
     void set_state(std::string state);
     // The door's reset when the sign-in page opens.
     void reset_to_idle();
+    // Shows the last state again (with the shop's name as it is now).
+    void resend() { send_state(); }
 
     std::optional<Placement> placement();
     bool is_open() const { return m_screen.is_open(); }
