@@ -139,4 +139,24 @@ void MainView::snapshot(std::function<void(std::string png)> done)
     m_view->snapshot(std::move(done));
 }
 
+void MainView::evaluate_customer(std::string const& script, std::function<void(bool ok, std::string result)> done)
+{
+    gtk::WebView* view = m_customer_view ? m_customer_view() : nullptr;
+    if (!view) {
+        done(false, "no customer view");
+        return;
+    }
+    view->evaluate(script, std::move(done));
+}
+
+void MainView::snapshot_customer(std::function<void(std::string png)> done)
+{
+    gtk::WebView* view = m_customer_view ? m_customer_view() : nullptr;
+    if (!view) {
+        done({});
+        return;
+    }
+    view->snapshot(std::move(done));
+}
+
 } // namespace tillbay::app
