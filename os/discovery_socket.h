@@ -31,7 +31,8 @@ Status send_to(int fd, uint32_t address, uint16_t port, std::span<uint8_t const>
 struct Datagram {
     uint32_t source = 0;
     uint16_t source_port = 0;
-    size_t length = 0; // bytes put into the buffer (a longer datagram is cut)
+    size_t length = 0;      // bytes put into the buffer
+    bool truncated = false; // the datagram was longer than the buffer
 };
 // One datagram, or nothing when none is waiting.
 Result<std::optional<Datagram>> receive_from(int fd, std::span<uint8_t> buffer);

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace tillbay::os::probe {
@@ -82,6 +83,7 @@ Result<std::optional<Datagram>> receive_from(int fd, std::span<uint8_t> buffer)
     datagram.source_port = ntohs(from.sin_port);
     // MSG_TRUNC reports the datagram's real length; only the buffer's worth arrived.
     datagram.length = std::min(static_cast<size_t>(got), buffer.size());
+    datagram.truncated = static_cast<size_t>(got) > buffer.size();
     return std::optional<Datagram> { datagram };
 }
 

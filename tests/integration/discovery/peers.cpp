@@ -69,8 +69,7 @@ Process start_snmpd(Lan& lan, std::string const& ns, std::string const& address,
             + "\nsysservices 72\n");
     std::string log = folder + "/log";
     Process process = lan.spawn(ns,
-        { "snmpd", "-f", "-Lo", "-C", "-c", folder + "/snmpd.conf", "-p", folder + "/snmpd.pid", "-M", "/nonexistent",
-            "udp:" + address + ":161" },
+        { "snmpd", "-f", "-Lo", "-C", "-c", folder + "/snmpd.conf", "-p", folder + "/snmpd.pid", "-M", "/nonexistent" },
         { "SNMP_PERSISTENT_DIR=" + folder, "MIBS=" }, log);
     wait_for_text(log, "NET-SNMP version");
     return process;
