@@ -213,6 +213,9 @@ std::vector<SerialPort> serial_ports(Roots const& roots)
             port.name = usb_product_above(resolved(entry + "/device"));
         ports.push_back(std::move(port));
     }
+    // The COM ports first, by number, then the USB ones by name.
+    auto com_number = [](SerialPort const& port) { return port.port.rfind("COM", 0) == 0 ? std::stol(port.port.substr(3)) : LONG_MAX; };
+    std::stable_sort(ports.begin(), ports.end(), [&](auto const& a, auto const& b) { return com_number(a) < com_number(b); });
     return ports;
 }
 
