@@ -143,6 +143,12 @@ void DiscoveryFamily::start_print_links(bridge::Command const& command)
     }
 }
 
+bool DiscoveryFamily::print_links_running()
+{
+    std::lock_guard guard(m_links_lock);
+    return m_links_running;
+}
+
 void DiscoveryFamily::print_links_worker()
 {
     try {

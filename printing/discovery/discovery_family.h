@@ -54,6 +54,7 @@ public:
     bridge::Handled handle(bridge::Command const& command, bridge::Page& page) override;
 
     bool search_running() const { return m_search_running.load(); }
+    bool print_links_running();
 
 private:
     void start_search(bridge::Command const& command, bridge::Page& page);

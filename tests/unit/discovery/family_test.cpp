@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
 #include <mutex>
 
 using namespace tillbay;
@@ -196,7 +200,9 @@ TEST(DiscoveryFamily, PrintLinksRunOnceForPressesThatComeWhileItRuns)
         "{name:\"kitchen_usb\",kind:\"USB\",uri:\"usb://EPSON/TM-T82?serial=X1\",model:\"EPSON TM-T82\"},"
         "{name:\"shared\",kind:\"공유 프린터\",uri:\"smb://server/q\",model:\"\"}]})");
 
-    // Later presses start a new listing.
+    // Once it is over, a press starts a new listing.
+    while (family->print_links_running())
+        std::this_thread::sleep_for(1ms);
     family->handle(command({ "getprintlinks", "r" }, 3), f.page);
     f.posted.wait(4);
     EXPECT_EQ(f.printers.calls.load(), 2);
@@ -232,6 +238,33 @@ TEST(PrintLinks, QueueKinds)
     };
     for (auto const& c : cases)
         EXPECT_EQ(queue_kind(c.uri), c.kind) << c.uri;
+}
+
+} // namespace
+
+namespace {
+
+// 프린터 찾기 in a headless browser: printer_search_page.html feeds the
+// screen the answers the bridge gives and checks what it shows and sends.
+TEST(PrinterSearchScreen, ShowsAnswersAndSendsChoices)
+{
+    if (std::system("command -v chromium >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "chromium is not installed";
+    std::string page = std::string(TB_SOURCE_DIR) + "/tests/unit/discovery/printer_search_page.html";
+    std::string profile = "/tmp/tbd-chromium-" + std::to_string(::getpid());
+    std::string out = profile + ".dom";
+    std::string command = "chromium --headless --no-sandbox --disable-gpu --disable-background-networking "
+                          "--disable-component-update --disable-sync --no-first-run --user-data-dir="
+        + profile + " --dump-dom 'file://" + page + "' >" + out + " 2>/dev/null";
+    int rc = std::system(("timeout 120 " + command).c_str());
+    std::ifstream in(out);
+    std::string dom((std::istreambuf_iterator<char>(in)), {});
+    std::filesystem::remove_all(profile);
+    std::filesystem::remove(out);
+    ASSERT_EQ(rc, 0);
+    size_t at = dom.find("<pre id=\"result\">");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(dom.substr(at + 17, 4), "PASS") << dom.substr(at, 600);
 }
 
 } // namespace
