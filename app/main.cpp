@@ -6,6 +6,7 @@
 // only through the app-message queue and the bridge queue.
 
 #include "alert_wiring.h"
+#include "discovery_wiring.h"
 #include "embedded_resources.h"
 #include "main_view.h"
 
@@ -98,6 +99,7 @@ struct Program {
     bool test_port = false;
     int exit_code = 0;
     std::unique_ptr<AlertWiring> alert;
+    std::unique_ptr<DiscoveryWiring> discovery;
 };
 
 Program* g_program = nullptr;
@@ -393,6 +395,7 @@ int run(int argc, char** argv)
     });
     program.alert->attach(bridge);
     program.alert->start();
+    program.discovery = std::make_unique<DiscoveryWiring>(bridge);
     program.window->start_alert_timer();
 
     // 18. Full screen as it was left.
@@ -440,6 +443,7 @@ int run(int argc, char** argv)
 
     program.service_watch.reset();
     program.automation.reset();
+    program.discovery.reset(); // its workers answer through the bridge
     int code = program.exit_code;
     program.view.reset();
     program.window.reset();
