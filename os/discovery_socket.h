@@ -18,8 +18,8 @@ namespace tillbay::os::probe {
 using net::Fd;
 
 // A non-blocking UDP socket bound to local_address (0: any) and an ephemeral
-// port. With multicast_interface set, multicasts leave through local_address
-// with a time-to-live of 1, so they never pass a router.
+// port. With Multicast::OnThisInterface, multicasts leave through
+// local_address with a time-to-live of 1, so they never pass a router.
 enum class Multicast {
     No,
     OnThisInterface,

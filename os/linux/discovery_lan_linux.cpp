@@ -1,5 +1,7 @@
 #include "os/discovery_lan.h"
 
+#include "os/net.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -57,30 +59,12 @@ NeighbourState state_of(uint16_t nud)
     return NeighbourState::Other;
 }
 
-class Closer {
-public:
-    explicit Closer(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~Closer()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Closer(Closer const&) = delete;
-    Closer& operator=(Closer const&) = delete;
-
-private:
-    int m_fd;
-};
-
 Result<std::vector<Neighbour>> netlink_neighbours(size_t max_rows)
 {
-    int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (fd < 0)
+    net::Fd socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    if (!socket.valid())
         return Error::from_detail(std::string("netlink socket: ") + std::strerror(errno), errno);
-    Closer closer(fd);
+    int fd = socket.get();
 
     struct {
         nlmsghdr header;

@@ -80,10 +80,7 @@ void DiscoveryFamily::start_search(bridge::Command const& command, bridge::Page&
         busy.target = request.target;
         busy.done = true;
         busy.error = search_busy_text;
-        std::string script = discovery_script(busy);
-        // The script is the whole call; the page's callback wants only the argument list.
-        std::string_view prefix = "window.setPrinterDiscovery&&setPrinterDiscovery(";
-        page.callback("setPrinterDiscovery", std::string_view(script).substr(prefix.size(), script.size() - prefix.size() - 1));
+        page.callback("setPrinterDiscovery", discovery_argument(busy));
         return;
     }
     // The previous worker has finished (the running flag was clear).

@@ -10,10 +10,10 @@ std::string dotted(uint32_t address)
         + std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
-std::string discovery_script(SearchResult const& result)
+std::string discovery_argument(SearchResult const& result)
 {
     auto flag = [](bool on) { return on ? "true" : "false"; };
-    std::string script = "window.setPrinterDiscovery&&setPrinterDiscovery({id:" + json::quote(result.id)
+    std::string script = "{id:" + json::quote(result.id)
         + ",target:" + json::quote(result.target) + ",done:" + flag(result.done)
         + ",cancelled:" + flag(result.cancelled) + ",limited:" + flag(result.limited)
         + ",checked:" + std::to_string(result.checked) + ",total:" + std::to_string(result.total)
@@ -26,8 +26,13 @@ std::string discovery_script(SearchResult const& result)
             + ",name:" + json::quote(entry.name) + ",evidence:" + json::quote(entry.evidence)
             + ",selectable:" + flag(entry.selectable) + "}";
     }
-    script += "]})";
+    script += "]}";
     return script;
+}
+
+std::string discovery_script(SearchResult const& result)
+{
+    return "window.setPrinterDiscovery&&setPrinterDiscovery(" + discovery_argument(result) + ")";
 }
 
 } // namespace tillbay::discovery

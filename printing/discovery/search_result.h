@@ -28,7 +28,9 @@ struct SearchResult {
 // "192.168.0.50".
 std::string dotted(uint32_t address);
 
-// The page callback script for the result.
+// The callback's argument: the object literal.
+std::string discovery_argument(SearchResult const& result);
+// The whole page callback script for the result.
 std::string discovery_script(SearchResult const& result);
 
 } // namespace tillbay::discovery

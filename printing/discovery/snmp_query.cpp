@@ -5,6 +5,7 @@
 #include "printing/discovery/snmp_message.h"
 
 #include <array>
+#include <set>
 #include <vector>
 
 namespace tillbay::discovery {
@@ -38,8 +39,10 @@ void run_snmp_query(SearchState& state, SearchLimits const& limits)
 
     std::vector<uint8_t> buffer(snmp::max_message);
     size_t datagrams = 0;
+    std::set<uint32_t> answered;
     auto deadline = Clock::now() + limits.snmp_time;
-    while (!state.cancelled() && datagrams < limits.max_snmp_datagrams) {
+    // Until every candidate has answered, or the time is up.
+    while (!state.cancelled() && datagrams < limits.max_snmp_datagrams && answered.size() < state.candidates.size()) {
         auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             break;
@@ -60,6 +63,7 @@ void run_snmp_query(SearchState& state, SearchLimits const& limits)
             auto description = snmp::read_sysdescr(std::span(buffer.data(), datagram.length), request_id);
             if (!description.ok())
                 continue;
+            answered.insert(candidate->address);
             state.candidates.add_evidence(*candidate, Snmp);
             state.candidates.set_snmp_name(*candidate, description.value());
             state.notify();
