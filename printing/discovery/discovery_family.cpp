@@ -4,6 +4,7 @@
 #include "foundation/json_text.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
+#include "os/process.h"
 
 namespace tillbay::discovery {
 
@@ -87,7 +88,10 @@ void DiscoveryFamily::start_search(bridge::Command const& command, bridge::Page&
     join(m_search_thread);
     m_cancel = false;
     try {
-        m_search_thread = std::thread(&DiscoveryFamily::search_worker, this, std::move(request), command.generation);
+        m_search_thread = os::process::start_thread(
+            [this, request = std::move(request), generation = command.generation]() mutable {
+                search_worker(std::move(request), generation);
+            });
     } catch (std::exception const& failure) {
         m_search_running = false;
         log::bridge("PRN", std::string("search thread: ") + failure.what());
@@ -132,7 +136,7 @@ void DiscoveryFamily::start_print_links(bridge::Command const& command)
     m_links_running = true;
     join(m_links_thread);
     try {
-        m_links_thread = std::thread(&DiscoveryFamily::print_links_worker, this);
+        m_links_thread = os::process::start_thread([this] { print_links_worker(); });
     } catch (std::exception const& failure) {
         m_links_running = false;
         m_links_askers.clear();
