@@ -6,6 +6,7 @@
 // only through the app-message queue and the bridge queue.
 
 #include "alert_wiring.h"
+#include "store_wiring.h"
 #include "embedded_resources.h"
 #include "main_view.h"
 
@@ -98,6 +99,7 @@ struct Program {
     bool test_port = false;
     int exit_code = 0;
     std::unique_ptr<AlertWiring> alert;
+    std::unique_ptr<StoreWiring> store;
 };
 
 Program* g_program = nullptr;
@@ -383,6 +385,9 @@ int run(int argc, char** argv)
     program.orders->add_bridge_hooks(hooks);
     bridge.set_hooks(std::move(hooks));
 
+    // The owner's back-office families, after the login, order and alert ones.
+    program.store = std::make_unique<StoreWiring>(bridge);
+
     // 16-17. Tray icon, alert badge, and the alert tick.
     program.alert = std::make_unique<AlertWiring>(gtk::AlertConfig {
         [] { return g_program && g_program->window ? g_program->window->window() : nullptr; },
@@ -392,6 +397,7 @@ int run(int argc, char** argv)
         resources::find,
     });
     program.alert->attach(bridge);
+    program.store->attach();
     program.alert->start();
     program.window->start_alert_timer();
 

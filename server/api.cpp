@@ -90,6 +90,13 @@ bool exchange(Endpoint const& endpoint, std::string_view request, int connect_ms
         error = timed_out ? texts.timed_out : texts.closed;
         return false;
     }
+    // An answer that fills the whole buffer was cut: half an answer must
+    // not reach a page as if it were the server's data.
+    if (n >= max_answer) {
+        wipe(answer.str());
+        error = "응답이 너무 커서 다 받지 못했습니다";
+        return false;
+    }
     // The bytes after the answer are zeros already; shrinking keeps the wipe
     // of the whole buffer possible (wipe covers the capacity).
     answer.str().resize(n);

@@ -226,7 +226,9 @@ Reply product_detail(Call& call)
 
 Reply add_product(Call& call)
 {
-    if (call.str("pname").empty() || !is_number(call.str("price")) || !is_number(call.str("saleprice", "0")) || !is_number(call.str("stock", "0")))
+    // An empty sale price or stock is none: 0.
+    auto zero_or_number = [&](char const* name) { return call.str(name).empty() || is_number(call.str(name)); };
+    if (call.str("pname").empty() || !is_number(call.str("price")) || !zero_or_number("saleprice") || !zero_or_number("stock"))
         return Reply::refuse("입력값이 올바르지 않습니다");
     call.db().exec("INSERT INTO products (storeidx, pname, price, saleprice, stock, comment, photopath, idate) VALUES (?,?,?,?,?,?,?,?)",
         { call.storeidx, call.str("pname"), call.num("price"), call.num("saleprice"), call.num("stock"), call.str("comment"),

@@ -184,6 +184,31 @@ TEST_F(Calls, StoreCallFailuresInOrder)
     EXPECT_EQ(result.error, "연결 실패 (127.0.0.1:1, 주소 1개 시도)");
 }
 
+// An answer longer than the answer buffer arrives cut: it is a failure, not
+// half of the server's data handed on as if it were whole.
+TEST_F(Calls, AnswerFillingTheBufferIsACutAnswer)
+{
+    std::string const devkey(64, 'a');
+    std::string const deviv(32, 'b');
+    std::string const big = "{\"resultCode\":\"0\",\"resultType\":\"S\",\"message\":\"\",\"resultData\":\"" + std::string(70000, 'x') + "\"}";
+    std::string const owner_big = fake::owner_answer("0", "{\"list\":\"" + std::string(60000, 'y') + "\"}", devkey, deviv);
+    fake::FakeApi server([&](fake::Request const& request) { return request.grade == 5 ? big : owner_big; });
+    use(server);
+    api::StoreResult result;
+    EXPECT_FALSE(api::store_call(api::configured_endpoint(), 3, "cmd=134&storeidx=1", result));
+    EXPECT_EQ(result.error, "응답이 너무 커서 다 받지 못했습니다");
+
+    session::OwnerRecord owner;
+    owner.devkey = SecretString(devkey);
+    owner.deviv = SecretString(deviv);
+    owner.idx = 9;
+    owner.storeidx = 1;
+    api::OwnerResult owner_result;
+    EXPECT_FALSE(api::owner_call(api::configured_endpoint(), owner, "cmd=54&storeidx=1", owner_result));
+    EXPECT_EQ(owner_result.error, "응답이 너무 커서 다 받지 못했습니다");
+    EXPECT_FALSE(owner_result.payload);
+}
+
 // A page that records what the family or the request helper tells it.
 struct RecordingPage : bridge::Page {
     std::vector<std::string> calls;
