@@ -14,6 +14,7 @@
 #include "foundation/paths.h"
 #include "foundation/settings.h"
 #include "foundation/user_files.h"
+#include "bridge/address.h"
 #include "bridge/page_script.h"
 #include "bridge/policy.h"
 #include "shell/service_watch.h"
@@ -172,6 +173,23 @@ void start_update_thread()
     };
     hooks.status = [](std::string const& message) { g_program->view->bridge().queue_internal("\x01toast</>" + message); };
     update::start_thread(std::move(hooks));
+}
+
+// Where a request on the custom scheme goes, as the page policy reads it.
+gtk::SchemeTarget read_scheme_address(std::string_view uri)
+{
+    gtk::SchemeTarget target;
+    auto address = bridge::parse_address(uri, bridge::ui_scheme);
+    if (!address)
+        return target;
+    if (address->host == bridge::api_virtual_host)
+        target.kind = gtk::SchemeTarget::Kind::Api;
+    else if (address->host == bridge::ui_virtual_host && address->port == 443)
+        target.kind = gtk::SchemeTarget::Kind::UiFile;
+    else
+        target.kind = gtk::SchemeTarget::Kind::Unknown;
+    target.decoded_path = address->path;
+    return target;
 }
 
 // Failures after the main loop has started end it with this exit code.
@@ -398,6 +416,7 @@ int run(int argc, char** argv)
     });
     program.alert->attach(bridge);
     program.store->attach();
+    program.store->set_route_page([](std::string_view page) { open_page("merchant/" + std::string(page)); });
     program.alert->start();
     program.window->start_alert_timer();
 
@@ -422,6 +441,7 @@ int run(int argc, char** argv)
     options.user_data_folder = udf;
     options.extension_dir = paths::exe_dir() + "webext";
     options.developer_extras = program.test_port;
+    options.read_scheme_address = read_scheme_address;
     if (bundle::leased() || bundle::root_in_use())
         options.ui_folder = bundle::root_in_use().value_or("");
     if (!os::file_exists(options.extension_dir + "/libtillbay-webext.so"))

@@ -22,6 +22,15 @@ Json rows(Call& call, std::string const& sql, std::vector<Json> const& params)
     return list;
 }
 
+// The rows with their "idate" seconds written as local time for the pages.
+Json dated(Json list, char const* format = "%Y-%m-%d %H:%M")
+{
+    for (auto& r : list)
+        if (r.contains("idate") && r["idate"].is_number_integer())
+            r["idate"] = local_time_text(r["idate"].get<long long>(), format);
+    return list;
+}
+
 std::string setting(Call& call, std::string const& name)
 {
     auto row = call.db().query_one("SELECT value FROM settings WHERE storeidx=? AND name=?", { call.storeidx, name });
@@ -502,13 +511,25 @@ void register_store_commands(CommandTables& t)
         return Reply::ok({ { "reviews", list } });
     };
     o[75] = field_update("reviews", "reviewidx", "reviewidx", "reply", "reply", false);
-    o[56] = [](Call& call) { return Reply::ok({ { "messages", rows(call, "SELECT msgidx, title, idate, readyn FROM messages ORDER BY msgidx DESC LIMIT 20", {}) } }); };
-    o[57] = [](Call& call) { return Reply::ok({ { "messages", rows(call, "SELECT msgidx, title, idate, readyn FROM messages WHERE msgidx<? ORDER BY msgidx DESC LIMIT 20", { call.num("lastidx") }) } }); };
+    // Notices from the platform, newest first, 20 to a page; "more" says
+    // whether an older page follows.
+    auto notices = [](Call& call, long long before) {
+        Json list = rows(call, "SELECT msgidx, title, idate, readyn FROM messages WHERE msgidx<? ORDER BY msgidx DESC LIMIT 21", { before });
+        bool more = list.size() > 20;
+        if (more)
+            list.erase(list.size() - 1);
+        for (auto& m : list)
+            m["idate"] = local_time_text(m["idate"].get<long long>(), "%Y-%m-%d");
+        return Reply::ok({ { "messages", list }, { "more", more } });
+    };
+    o[56] = [notices](Call& call) { return notices(call, 1LL << 62); };
+    o[57] = [notices](Call& call) { return notices(call, call.num("lastidx")); };
     o[58] = [](Call& call) {
         auto m = call.db().query_one("SELECT * FROM messages WHERE msgidx=?", { call.num("msgidx") });
         if (m.is_null())
             return Reply::refuse(k_not_found);
         call.db().exec("UPDATE messages SET readyn='Y' WHERE msgidx=?", { call.num("msgidx") });
+        m["idate"] = local_time_text(m["idate"].get<long long>(), "%Y-%m-%d %H:%M");
         return Reply::ok(m);
     };
     o[40] = [](Call& call) { return Reply::ok({ { "promotions", rows(call, "SELECT * FROM promotions WHERE storeidx=?", { call.storeidx }) } }); };
@@ -531,7 +552,11 @@ void register_store_commands(CommandTables& t)
         long long n = call.db().exec("DELETE FROM promotions WHERE promoidx=? AND storeidx=?", { call.num("promoidx"), call.storeidx });
         return n ? Reply::ok({ { "ok", true } }) : Reply::refuse(k_not_found);
     };
-    o[88] = [](Call& call) { return Reply::ok({ { "qna", rows(call, std::string("SELECT * FROM qna WHERE storeidx=?") + (call.str("unanswered") == "1" ? " AND answer=''" : ""), { call.storeidx }) } }); };
+    o[88] = [](Call& call) {
+        return Reply::ok({ { "qna", dated(rows(call, std::string("SELECT q.*, COALESCE(p.pname,'') AS pname FROM qna q LEFT JOIN products p ON p.productidx=q.productidx WHERE q.storeidx=?")
+                                                   + (call.str("unanswered") == "1" ? " AND q.answer=''" : "") + " ORDER BY q.idate DESC",
+                                             { call.storeidx })) } });
+    };
     o[89] = field_update("qna", "qnaidx", "qnaidx", "answer", "answer", false);
 
     // The online mall.
@@ -567,7 +592,10 @@ void register_store_commands(CommandTables& t)
             { call.str("courier"), call.str("invoiceno"), call.str("couriercode"), call.str("memo"), call.num("buyidx"), call.storeidx });
         return n ? Reply::ok({ { "ok", true }, { "msg", "송장을 저장했습니다" } }) : Reply::refuse(k_not_found);
     };
-    o[84] = [](Call& call) { return Reply::ok({ { "claims", rows(call, "SELECT c.*, m.pname, m.buyer FROM claims c JOIN mall_orders m ON m.buyidx=c.buyidx WHERE c.storeidx=? ORDER BY claimidx DESC", { call.storeidx }) } }); };
+    o[84] = [](Call& call) {
+        return Reply::ok({ { "claims", dated(rows(call, "SELECT c.*, m.pname, m.buyer, m.qty, m.amount FROM claims c JOIN mall_orders m ON m.buyidx=c.buyidx WHERE c.storeidx=? ORDER BY claimidx DESC",
+                                                { call.storeidx })) } });
+    };
     o[85] = [](Call& call) {
         std::string action = call.str("action");
         if (action != "approve" && action != "reject")
