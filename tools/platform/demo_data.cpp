@@ -188,11 +188,12 @@ void seed_demo_data(Db& db)
             " (1,'store',0,'점심직장인',4,'점심시간에 빨리 나와서 좋아요.','',?),"
             " (1,'product',501,'김치러버',5,'김치가 아삭하고 딱 알맞게 익었어요.','',?)",
         { now - 86400 * 3, now - 86400, now - 86400 * 2 });
+    // Oldest first: the notice list runs by number, newest on top.
     db.exec("INSERT INTO messages (title, body, idate, readyn) VALUES"
-            " ('정기 점검 안내','이번 주 수요일 새벽 2시부터 4시까지 서버 점검이 있습니다.',?,'N'),"
+            " ('정산 안내','지난달 정산 금액이 입금되었습니다.',?,'Y'),"
             " ('새 기능 안내','결제 QR 을 여러 주문에 묶어 쓸 수 있게 되었습니다.',?,'Y'),"
-            " ('정산 안내','지난달 정산 금액이 입금되었습니다.',?,'Y')",
-        { now - 3600 * 5, now - 86400 * 4, now - 86400 * 9 });
+            " ('정기 점검 안내','이번 주 수요일 새벽 2시부터 4시까지 서버 점검이 있습니다.',?,'N')",
+        { now - 86400 * 9, now - 86400 * 4, now - 3600 * 5 });
     db.exec("INSERT INTO promotions (storeidx, title, dcrate, startdate, enddate, isactive) VALUES"
             " (1,'점심 특가',10,'2026-01-01','2026-12-31','Y')");
     db.exec("INSERT INTO mall_orders (buyidx, storeidx, productidx, pname, qty, amount, buyer, tel, address, status, idate) VALUES"

@@ -117,7 +117,8 @@
       else if (f.type === 'select') {
         input = M.el('select', { name: f.name }, (f.options || []).map(function (o) { return M.el('option', { value: o[0], text: o[1] }); }));
       } else input = M.el('input', { name: f.name, type: f.type || 'text', inputmode: f.inputmode || null, maxlength: f.max || null, placeholder: f.placeholder || null });
-      input.value = f.value == null ? '' : String(f.value);
+      // A select without a value keeps its first option.
+      if (f.type !== 'select' || (f.value != null && f.value !== '')) input.value = f.value == null ? '' : String(f.value);
       inputs[f.name] = input;
       form.appendChild(M.el('label', { class: 'mfield' }, [M.el('span', { text: f.label }), input, f.hint ? M.el('span', { class: 'hint', text: f.hint }) : null]));
     });
@@ -213,7 +214,7 @@
   }
   function shortWon(value) {
     if (value >= 100000000) return (value / 100000000).toFixed(1).replace(/\.0$/, '') + '억';
-    if (value >= 10000) return Math.round(value / 10000).toLocaleString('ko-KR') + '만';
+    if (value >= 10000) return (Math.round(value / 1000) / 10).toLocaleString('ko-KR') + '만';
     return M.count(value);
   }
   M.barChart = function (node, bars, opts) {
@@ -275,7 +276,7 @@
     var asked = false;
     function ask() {
       if (asked) return;
-      asked = true;
+      asked = M.asked = true;
       TW.send('gettheme');
       TW.send('merchstate');
       M.send('merchready', page, '1');
