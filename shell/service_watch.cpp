@@ -4,6 +4,7 @@
 #include "bridge/address.h"
 #include "foundation/log.h"
 #include "os/http.h"
+#include "os/process.h"
 
 #include <algorithm>
 #include <chrono>
@@ -71,7 +72,7 @@ void ServiceWatch::start()
         std::lock_guard lock(m_lock);
         m_stopping = false;
     }
-    m_thread = std::thread([this] { run(); });
+    m_thread = os::process::start_thread([this] { run(); });
 }
 
 void ServiceWatch::stop()

@@ -16,8 +16,8 @@ constexpr size_t max_reason = 200;
 Calls Calls::standard()
 {
     Calls calls;
-    calls.owner = [](std::string_view command, api::OwnerResult& result) { return api::owner_call(command, result); };
-    calls.staff = [](std::string_view command, api::StoreResult& result) { return api::store_call(command, result); };
+    calls.owner = [](std::string_view command) { return api::owner_call(command); };
+    calls.staff = [](std::string_view command) { return api::store_call(command); };
     return calls;
 }
 
@@ -88,24 +88,26 @@ Outcome RowRun::send(std::string_view request, size_t limit)
         return outcome;
     }
     if (m_row.path == Path::Staff) {
-        api::StoreResult result;
-        if (!m_context.calls.staff(request, result)) {
+        auto answer = m_context.calls.staff(request);
+        if (!answer.ok()) {
             outcome.kind = Outcome::Kind::NoAnswer;
-            outcome.reason = result.error.empty() ? text_no_answer : result.error;
+            outcome.reason = answer.error().message.empty() ? text_no_answer : answer.error().message;
             return outcome;
         }
+        api::StoreResult& result = answer.value();
         outcome.code = result.resultCode;
         outcome.payload.str() = std::move(result.resultData);
         outcome.kind = result.accepted() ? Outcome::Kind::Accepted : Outcome::Kind::Refused;
         outcome.reason = result.message;
         return outcome;
     }
-    api::OwnerResult result;
-    if (!m_context.calls.owner(request, result)) {
+    auto answer = m_context.calls.owner(request);
+    if (!answer.ok()) {
         outcome.kind = Outcome::Kind::NoAnswer;
-        outcome.reason = result.error.empty() ? text_no_answer : result.error;
+        outcome.reason = answer.error().message.empty() ? text_no_answer : answer.error().message;
         return outcome;
     }
+    api::OwnerResult const& result = answer.value();
     outcome.code = result.resultCode;
     if (result.payload)
         outcome.payload = *result.payload;

@@ -61,8 +61,10 @@ struct Outcome {
 
 // The server calls rows make; tests put recorders in their place.
 struct Calls {
-    std::function<bool(std::string_view command, api::OwnerResult& result)> owner;
-    std::function<bool(std::string_view command, api::StoreResult& result)> staff;
+    // The answer, whatever its resultCode; the error's message is the
+    // user's text when no answer came.
+    std::function<Result<api::OwnerResult>(std::string_view command)> owner;
+    std::function<Result<api::StoreResult>(std::string_view command)> staff;
     static Calls standard();
 };
 

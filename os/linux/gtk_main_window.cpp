@@ -1,14 +1,13 @@
 #include "os/linux/gtk_main_window.h"
 
 #include "foundation/log.h"
+#include "os/process.h"
 
 #include <cerrno>
 #include <exception>
 #include <gtk/gtk.h>
-#include <spawn.h>
 #include <unistd.h>
 
-extern char** environ;
 
 namespace tillbay::gtk {
 
@@ -81,8 +80,7 @@ void set_default_icon(std::string_view png_bytes)
 
 bool spawn_self(char* const argv[])
 {
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, environ);
+    int rc = os::process::spawn(os::process::own_executable(), argv);
     if (rc != 0) {
         errno = rc;
         return false;

@@ -1,6 +1,7 @@
 #include "os/linux/webkit_automation.h"
 
 #include "foundation/log.h"
+#include "os/process.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -217,7 +218,7 @@ std::unique_ptr<AutomationServer> AutomationServer::start(unsigned port, Automat
     server->m_shared = std::make_shared<Shared>();
     server->m_shared->target = &target;
     SharedPtr shared = server->m_shared;
-    server->m_thread = std::thread([fd, shared] {
+    server->m_thread = os::process::start_thread([fd, shared] {
         while (!shared->stopping.load()) {
             int client = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0) {
@@ -228,7 +229,7 @@ std::unique_ptr<AutomationServer> AutomationServer::start(unsigned port, Automat
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
                 continue;
             }
-            std::thread(serve_connection, client, shared).detach();
+            os::process::start_thread([client, shared] { serve_connection(client, shared); }).detach();
         }
     });
     return server;

@@ -21,9 +21,9 @@ constexpr char k_expired[] = "로그인이 만료되었습니다 — 다시 로�
 constexpr char k_server_error[] = "서버에서 처리하지 못했습니다. 잠시 뒤 다시 시도해 주세요";
 constexpr char k_too_large[] = "응답이 너무 커서 보내지 못했습니다 — 기간이나 개수를 줄여 주세요";
 
-// The POS reads at most this many bytes of an answer; a longer one would
-// reach it cut in the middle, so it is refused instead.
-constexpr size_t k_pos_answer_limit = 65535;
+// The POS reads at most this many bytes of an answer and refuses a longer
+// one whole; the platform refuses it first, with a reason the owner can act on.
+constexpr size_t k_pos_answer_limit = 8 * 1024 * 1024;
 
 std::string error_answer(std::string const& code, std::string const& message)
 {

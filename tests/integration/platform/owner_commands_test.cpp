@@ -15,7 +15,7 @@ using namespace platform_test;
 
 namespace {
 
-// The POS reads at most this many bytes of an answer.
+// Every page's answer stays within 64 KiB, quick over a shop's connection.
 constexpr size_t pos_answer_limit = 65535;
 
 struct Owner {
@@ -247,7 +247,7 @@ TEST(OwnerHistory, SalesHaveMonthsOfHistoryTheSameForEveryStoreSeededToday)
     ASSERT_TRUE(first.ready() && second.ready());
     Owner a = sign_in_owner(first), b = sign_in_owner(second);
 
-    // A year in one answer, with a page of orders, still fits what a POS reads.
+    // A year in one answer, with a page of orders, stays small.
     std::string year = "cmd=54&storeidx=1&startday=" + run_shell("date -d '-365 days' +%Y%m%d").substr(0, 8) + "&endday="
         + run_shell("date +%Y%m%d").substr(0, 8) + "&offset=0&limit=50&yday=1";
     Answer sales = owner(first, a, year);
@@ -268,7 +268,7 @@ TEST(OwnerHistory, SalesHaveMonthsOfHistoryTheSameForEveryStoreSeededToday)
     EXPECT_EQ(again.data["days"], sales.data["days"]) << "the history is drawn from one fixed seed";
     EXPECT_EQ(again.data["menus"], sales.data["menus"]);
 
-    // The receipt history's fullest page fits as well.
+    // The receipt history's fullest page stays small as well.
     Json token = Json::parse(first.owner_call("cmd=91&storeidx=1", 3, a.idx, a.key, a.iv)["plain"].get<std::string>());
     std::string page = first.api_exchange(Json({ { "header", first.info()["serverHeader"] }, { "version", "1.0" }, { "grade", 5 },
         { "useridx", a.idx }, { "data", "cmd=134&storeidx=1&from=20000101&to=20991231&page=1&size=200&token=" + token["token"].get<std::string>() } })

@@ -334,12 +334,19 @@ TEST_F(BridgeTest, PushEventsComeFirstAndReentryIsRefused)
     };
     bridge().set_family(FamilySlot::Order, &orders);
     load(orders_url);
+    bridge().set_push_handler([&](std::vector<OrderNotice> notices) {
+        std::string batch = "notices";
+        for (auto const& notice : notices)
+            batch += " " + std::to_string(notice.orderidx);
+        seen.push_back(batch);
+    });
     bridge().queue_internal("a");
     bridge().queue_internal("b");
-    bridge().queue_push_event([&] { seen.emplace_back("event 1"); });
-    bridge().queue_push_event([&] { seen.emplace_back("event 2"); });
+    bridge().queue_push_event({ 7, 1, "NEWORDER" });
+    bridge().queue_push_event({ 7, 2, "PAYING" });
     bridge().drain();
-    EXPECT_EQ(seen, (std::vector<std::string> { "event 1", "event 2", "a", "after nested drain", "b", "c" }));
+    // Every notice waiting at the drain goes to the board in one batch, ahead of the commands.
+    EXPECT_EQ(seen, (std::vector<std::string> { "notices 1 2", "a", "after nested drain", "b", "c" }));
 }
 
 TEST_F(BridgeTest, AThrowingHandlerDoesNotSilenceTheBridge)
@@ -409,18 +416,11 @@ TEST_F(BridgeTest, InternalCommands)
     EXPECT_NE(port.scripts[0].find("window.x&&x(\"a</>b\")"), std::string::npos);
     port.scripts.clear();
 
-    bridge().queue_internal("\x01relaystate</>off</>연결 대기");
-    bridge().queue_internal("\x01relaystate</>on</>주문 수신 중");
-    bridge().queue_internal("\x01relaystate</>off");
     bridge().queue_internal("\x01toast</>새 버전을 받았습니다. a</>b");
     bridge().queue_internal("\x01updstate</></>최신판");
     bridge().drain();
-    EXPECT_EQ(bridge().service_state().channel_connected(), true);
-    EXPECT_NE(bridge().service_state().channel_down_since(), 0u);
-    ASSERT_EQ(port.scripts.size(), 4u);
-    EXPECT_NE(port.scripts[0].find("window.setRelayState&&setRelayState(\"off\",\"연결 대기\")"), std::string::npos);
-    EXPECT_NE(port.scripts[2].find("setRelayState(\"off\",\"\")"), std::string::npos);
-    EXPECT_NE(port.scripts[3].find("\"새 버전을 받았습니다. a</>b\""), std::string::npos);
+    ASSERT_EQ(port.scripts.size(), 1u);
+    EXPECT_NE(port.scripts[0].find("\"새 버전을 받았습니다. a</>b\""), std::string::npos);
     EXPECT_EQ(updates, std::vector<std::string> { "|최신판" });
     EXPECT_NE(logs.text().find("UPD 상태 정상 — 최신판"), std::string::npos);
 
@@ -453,7 +453,7 @@ TEST_F(BridgeTest, PageSetUpAfterEachNavigation)
     hooks.web_host_text = [] { return std::string("shop.example.com"); };
     hooks.send_order_request_context = [&](bridge::Page&) { steps.emplace_back("context"); };
     hooks.start_or_report_push_channel = [&](bridge::Page&) { steps.emplace_back("push"); };
-    hooks.refresh_order_board = [&](bridge::Page&) { steps.emplace_back("board"); };
+    hooks.refresh_order_board = [&](DocumentPage const&) { steps.emplace_back("board"); };
     bridge().set_hooks(hooks);
     RecordingFamily pc({ "getlayout" });
     pc.on_handle = [&](bridge::Command const&, bridge::Page&) { steps.emplace_back("getlayout"); };
