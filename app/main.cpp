@@ -6,6 +6,7 @@
 // reaches are destroyed.
 
 #include "alert_wiring.h"
+#include "discovery_wiring.h"
 #include "embedded_resources.h"
 #include "main_view.h"
 #include "program.h"
@@ -252,7 +253,10 @@ void create_main_view(Program& program)
     program.view = std::make_unique<MainView>(*program.policy,
         bridge::WebViewHostConfig {
             bundle_page_file,
-            [] {},
+            [] {
+                if (g_program->door)
+                    g_program->door->before_login_page();
+            },
             [] { g_program->app_queue->post(shell::AppMessageId::Drain); },
         });
     program.view->set_on_web_process_gone([] { g_program->app_queue->post(shell::AppMessageId::NavRefresh); });
@@ -292,7 +296,12 @@ void wire_families(Program& program)
     bridge.add_family(bridge::FamilySlot::Login, program.login_family.get());
 
     bridge::BridgeHooks hooks;
-    hooks.send_version_line = [](bridge::Page& page) { g_program->shell->send_version(page); };
+    hooks.send_version_line = [](bridge::Page& page) {
+        g_program->shell->send_version(page);
+        // A sign-in or sign-out changes the shop name the customer sees.
+        if (g_program->door)
+            g_program->door->page_setup();
+    };
     hooks.settings_problem_host = []() -> std::optional<std::string> {
         if (settings::state() == settings::State::MissingServer)
             return settings::server().host;
@@ -324,6 +333,7 @@ void create_alert(Program& program)
     });
     program.alert->attach(the_bridge());
     program.alert->start();
+    program.discovery = std::make_unique<DiscoveryWiring>(the_bridge());
     program.window->start_alert_timer();
 }
 
@@ -334,6 +344,14 @@ void create_store(Program& program)
     program.store = std::make_unique<StoreWiring>(the_bridge());
     program.store->attach();
     program.store->set_route_page([](std::string_view page) { open_page("merchant/" + std::string(page)); });
+}
+
+// The tablet door and the customer display; they start once the web view exists.
+void create_door(Program& program)
+{
+    program.door = std::make_unique<DoorWiring>(the_bridge(), *program.policy, program.test_port);
+    program.door->attach();
+    program.view->set_customer_view([] { return g_program->door ? g_program->door->customer_view() : nullptr; });
 }
 
 // Where a request on the custom scheme goes, as the page policy reads it.
@@ -412,6 +430,7 @@ gboolean start_web_view(gpointer)
         log::bridge("UI", "가맹점 화면 로컬(" + bridge::ui_origin() + "/ → " + bundle::root_in_use().value_or("") + ")");
 
         program.view->host().open_local_page("login.html");
+        program.door->start();
 
         program.service_watch = std::make_unique<shell::ServiceWatch>(the_bridge().service_state(),
             settings::server().webhost, shell::fetch_from_web_host,
@@ -433,6 +452,9 @@ void stop_workers(Program& program)
     if (program.workers_stopped)
         return;
     program.workers_stopped = true;
+    // The door's server thread first, then the customer window, before the views go.
+    if (program.door)
+        program.door->shut_down();
     program.window->stop_timers();
     if (program.alert)
         program.alert->shut_down();
@@ -440,6 +462,8 @@ void stop_workers(Program& program)
     os::http::abort_all();
     if (program.orders)
         program.orders->shut_down();
+    // The printer search ends within a second of being cancelled.
+    program.discovery.reset();
     program.lane.stop();
     if (program.service_watch)
         program.service_watch->stop();
@@ -494,6 +518,7 @@ int run(int argc, char** argv)
     wire_families(program);
     create_alert(program);
     create_store(program);
+    create_door(program);
     if (shell::read_fullscreen_file(paths::user_file("fullscreen.txt")))
         the_bridge().queue_internal("setfull</>1");
     if (!create_web_context(program, port)) {
@@ -508,6 +533,7 @@ int run(int argc, char** argv)
     program.service_watch.reset();
     int code = program.exit_code;
     program.alert.reset();
+    program.door.reset();
     program.view.reset();
     program.window.reset();
     g_program = nullptr;

@@ -4,6 +4,8 @@
 // end of the program can stop the workers before the objects they reach go.
 
 #include "alert_wiring.h"
+#include "discovery_wiring.h"
+#include "door_wiring.h"
 #include "main_view.h"
 #include "store_wiring.h"
 
@@ -56,6 +58,8 @@ struct Program {
     std::unique_ptr<orders::OrderWiring> orders;
     std::unique_ptr<AlertWiring> alert;
     std::unique_ptr<StoreWiring> store;
+    std::unique_ptr<DiscoveryWiring> discovery;
+    std::unique_ptr<DoorWiring> door;
     UpdateStateBox update_state;
     bool test_port = false;
     bool workers_stopped = false;

@@ -22,6 +22,8 @@ void mark_ui_thread()
     g_marked.store(true, std::memory_order_release);
 }
 
+void forget_ui_thread_for_testing() { g_marked.store(false, std::memory_order_release); }
+
 bool on_ui_thread() { return g_marked.load(std::memory_order_acquire) && std::this_thread::get_id() == g_ui_thread; }
 
 void set_strict(bool strict) { g_strict.store(strict); }

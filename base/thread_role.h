@@ -14,6 +14,8 @@ namespace tillbay::thread_role {
 // Called once by the UI thread, before any worker starts.
 void mark_ui_thread();
 bool on_ui_thread();
+// Tests: no thread is the UI thread any more.
+void forget_ui_thread_for_testing();
 
 void set_strict(bool strict);
 // Where a fault is reported outside strict mode (the bridge log).

@@ -247,40 +247,47 @@ void Bridge::drain()
                 return;
             }
         }
-        if (!notices.empty()) {
-            if (m_push_handler)
-                m_push_handler(std::move(notices));
-            continue;
-        }
-        if (entry->task) {
-            entry->task();
-            continue;
-        }
-        if (entry->own) {
-            if (!entry->message.empty() && entry->message[0] == internal_mark)
-                handle_internal(entry->message);
-            else
-                dispatch(entry->message, m_host.document().generation, true);
-            continue;
-        }
-        // The page may have changed while the message waited.
-        DocumentRecord const& document = m_host.document();
-        if (!document.ready || m_host.current_address() != document.expected_address) {
-            block_log("");
-            continue;
-        }
-        std::string reason;
-        if (!page_still_current(entry->source, entry->generation, reason)) {
-            block_log(reason);
-            continue;
-        }
-        Refusal refusal = admit(entry->message, m_host.policy().classify(entry->source, ViewKind::Main), m_host.policy());
-        if (refusal != Refusal::None) {
-            block_log(refusal_reason(refusal));
-            continue;
-        }
-        dispatch(entry->message, entry->generation, false);
+        // Each entry runs guarded: one failing handler is logged and the
+        // drain goes on with the next.
+        log::guarded("명령 처리 실패", [&] { run_entry(std::move(notices), entry); });
     }
+}
+
+void Bridge::run_entry(std::vector<OrderNotice> notices, std::optional<Entry>& entry)
+{
+    if (!notices.empty()) {
+        if (m_push_handler)
+            m_push_handler(std::move(notices));
+        return;
+    }
+    if (entry->task) {
+        entry->task();
+        return;
+    }
+    if (entry->own) {
+        if (!entry->message.empty() && entry->message[0] == internal_mark)
+            handle_internal(entry->message);
+        else
+            dispatch(entry->message, m_host.document().generation, true);
+        return;
+    }
+    // The page may have changed while the message waited.
+    DocumentRecord const& document = m_host.document();
+    if (!document.ready || m_host.current_address() != document.expected_address) {
+        block_log("");
+        return;
+    }
+    std::string reason;
+    if (!page_still_current(entry->source, entry->generation, reason)) {
+        block_log(reason);
+        return;
+    }
+    Refusal refusal = admit(entry->message, m_host.policy().classify(entry->source, ViewKind::Main), m_host.policy());
+    if (refusal != Refusal::None) {
+        block_log(refusal_reason(refusal));
+        return;
+    }
+    dispatch(entry->message, entry->generation, false);
 }
 
 void Bridge::dispatch(std::string_view text, uint64_t generation, bool own)

@@ -221,6 +221,7 @@ private:
     };
 
     bool page_still_current(std::string_view source, uint64_t generation, std::string& reason) const;
+    void run_entry(std::vector<OrderNotice> notices, std::optional<Entry>& entry);
     void handle_internal(std::string_view text);
     void page_setup(uint64_t generation);
     void wake();

@@ -4,7 +4,6 @@
 #include "os/process.h"
 
 #include <chrono>
-#include <exception>
 
 namespace tillbay::bridge {
 
@@ -79,13 +78,7 @@ void Lane::run()
             m_jobs.pop_front();
             m_running_job = true;
         }
-        try {
-            job();
-        } catch (std::exception const& e) {
-            log::bridge("LANE", m_name + " 작업 실패: " + e.what());
-        } catch (...) {
-            log::bridge("LANE", m_name + " 작업 실패: 알 수 없는 예외");
-        }
+        log::guarded(m_name + " 작업 실패", job);
         {
             std::lock_guard lock(m_lock);
             m_running_job = false;

@@ -15,6 +15,7 @@ namespace {
 
 std::mutex g_waits_lock;
 Waits g_waits;
+std::function<void()> g_before_send;
 
 Waits waits()
 {
@@ -75,6 +76,11 @@ Result<SecretString> exchange(Endpoint const& endpoint, std::string_view request
     auto connection = transport::Connection::open(endpoint.host, endpoint.port, connect_ms);
     if (!connection.ok())
         return Error::with_message(connection.error().message, connection.error().detail);
+    if (auto hook = [] {
+            std::lock_guard guard(g_waits_lock);
+            return g_before_send;
+        }())
+        hook();
     bool sent = false;
     auto send = [&] { return connection.value().send(request); };
     if (signin_epoch) {
@@ -115,6 +121,12 @@ void set_waits_for_testing(Waits new_waits)
 {
     std::lock_guard guard(g_waits_lock);
     g_waits = new_waits;
+}
+
+void set_before_send_for_testing(std::function<void()> hook)
+{
+    std::lock_guard guard(g_waits_lock);
+    g_before_send = std::move(hook);
 }
 
 Endpoint configured_endpoint()

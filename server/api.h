@@ -19,6 +19,7 @@
 #include "os/crypto.h"
 #include "session/session.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -145,5 +146,8 @@ struct Waits {
     int owner_answer_ms = api::owner_answer_ms;
 };
 void set_waits_for_testing(Waits waits);
+// Tests: runs between the connect and the send of every call (a sign-out at
+// that moment, say); empty to remove.
+void set_before_send_for_testing(std::function<void()> hook);
 
 } // namespace tillbay::api

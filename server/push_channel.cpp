@@ -1,5 +1,6 @@
 #include "server/push_channel.h"
 
+#include "foundation/log.h"
 #include "os/process.h"
 #include "server/transport.h"
 
@@ -284,7 +285,9 @@ void run_thread(std::shared_ptr<PushChannel::Shared> shared)
             g_live_changed.notify_all();
         }
     } live;
-    try {
+    // The channel is a convenience on top of the board's own reloads: a
+    // failure inside it is logged and must not take the program down.
+    log::guarded("주문 알림 연결 실패", [&] {
         int backoff = first_backoff_ms;
         while (shared->running.load()) {
             if (run_connection(*shared) == Outcome::Clean) {
@@ -300,10 +303,7 @@ void run_thread(std::shared_ptr<PushChannel::Shared> shared)
             }
             backoff = std::min(backoff * 2, max_backoff_ms);
         }
-    } catch (...) {
-        // The channel is a convenience on top of the board's own reloads: a
-        // failure inside it must not take the program down.
-    }
+    });
     shared->set_state(ChannelState::Stopped, text::stopped);
     std::lock_guard lock(shared->lock);
     shared->finished = true;

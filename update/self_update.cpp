@@ -27,7 +27,7 @@ namespace tillbay::update {
 namespace {
 
 constexpr char const* section = "UPDATE";
-// The executable's path must stay below 260 bytes, as it always had to.
+// The executable's path must stay below 260 bytes.
 constexpr size_t max_exe_path = 259;
 constexpr size_t max_app_host = 255;
 

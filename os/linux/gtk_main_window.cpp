@@ -103,13 +103,11 @@ struct MainWindowSignals {
     static gboolean delete_event(GtkWidget*, GdkEvent*, gpointer data)
     {
         auto* self = static_cast<MainWindow*>(data);
-        try {
-            if (self->m_events.close_requested && !self->m_events.close_requested())
-                return TRUE; // keep the window open
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("닫기 확인 실패: ") + e.what());
-        }
-        return FALSE;
+        bool keep_open = false;
+        log::guarded("닫기 확인 실패", [&] {
+            keep_open = self->m_events.close_requested && !self->m_events.close_requested();
+        });
+        return keep_open ? TRUE : FALSE;
     }
 
     static void destroy(GtkWidget*, gpointer data)
@@ -118,12 +116,10 @@ struct MainWindowSignals {
         if (self->m_destroyed)
             return;
         self->m_destroyed = true;
-        try {
+        log::guarded("종료 정리 실패", [&] {
             if (self->m_events.destroyed)
                 self->m_events.destroyed();
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("종료 정리 실패: ") + e.what());
-        }
+        });
         self->m_window = nullptr;
         gtk_main_quit();
     }
@@ -131,12 +127,10 @@ struct MainWindowSignals {
     static gboolean alert_tick(gpointer data)
     {
         auto* self = static_cast<MainWindow*>(data);
-        try {
+        log::guarded("알림 타이머 실패", [&] {
             if (self->m_events.alert_tick)
                 self->m_events.alert_tick();
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("알림 타이머 실패: ") + e.what());
-        }
+        });
         return G_SOURCE_CONTINUE;
     }
 

@@ -25,9 +25,8 @@ namespace tillbay::os::http {
 
 namespace {
 
-// Resolve, connect, send and receive each get this long, as the program has
-// always allowed its web requests; a stalled transfer counts as a receive that
-// timed out.
+// Resolve, connect, send and receive each get this long; a stalled transfer
+// counts as a receive that timed out.
 constexpr long timeout_ms = 6000;
 constexpr char const* user_agent = "TillBay/1.0";
 

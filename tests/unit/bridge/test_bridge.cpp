@@ -1,8 +1,11 @@
 #include "bridge_fixture.h"
 
 #include "foundation/json_text.h"
+#include "session/session.h"
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <thread>
 
 using namespace tillbay;
@@ -358,11 +361,15 @@ TEST_F(BridgeTest, AThrowingHandlerDoesNotSilenceTheBridge)
     };
     bridge().set_family(FamilySlot::Order, &orders);
     load(orders_url);
+    LogCapture logs;
     bridge().queue_internal("boom");
-    EXPECT_THROW(bridge().drain(), std::runtime_error);
+    bridge().queue_internal("fine");
+    EXPECT_NO_THROW(bridge().drain());
+    EXPECT_EQ(orders.offered.size(), 2u);
+    EXPECT_NE(logs.text().find("UI 명령 처리 실패: boom"), std::string::npos);
     bridge().queue_internal("fine");
     bridge().drain();
-    EXPECT_EQ(orders.offered.size(), 2u);
+    EXPECT_EQ(orders.offered.size(), 3u);
 }
 
 TEST_F(BridgeTest, WorkersQueueFromAnyThread)
@@ -480,6 +487,85 @@ TEST_F(BridgeTest, PageSetUpAfterEachNavigation)
     signed_in = false;
     load(menu_url);
     EXPECT_EQ(steps, std::vector<std::string> { "version" });
+}
+
+} // namespace
+
+namespace {
+
+// A family whose "slow" command blocks and so runs on the lane.
+class LaneFamily final : public bridge::Family {
+public:
+    bridge::Handled handle(bridge::Command const& command, bridge::Page& page) override
+    {
+        if (command.name() != "slow" && command.name() != "quick")
+            return bridge::Handled::No;
+        {
+            std::lock_guard guard(lock);
+            threads[std::string(command.name())] = std::this_thread::get_id();
+        }
+        page.callback("done", json::quote(std::string(command.name())));
+        return bridge::Handled::Yes;
+    }
+    bridge::Runs runs(std::string_view name) const override
+    {
+        return name == "slow" ? bridge::Runs::OnLane : bridge::Runs::OnUiThread;
+    }
+    std::mutex lock;
+    std::map<std::string, std::thread::id> threads;
+};
+
+TEST_F(BridgeTest, BlockingCommandsRunOnTheLaneAndAnswerThroughTheUiThread)
+{
+    Lane lane;
+    lane.start();
+    bridge().set_lane(&lane);
+    LaneFamily family;
+    bridge().set_family(FamilySlot::Order, &family);
+    load(orders_url);
+
+    post("slow");
+    post("quick");
+    bridge().drain();
+    ASSERT_TRUE(lane.wait_idle(5000));
+    ASSERT_EQ(family.threads.size(), 2u);
+    EXPECT_NE(family.threads["slow"], std::this_thread::get_id());
+    EXPECT_EQ(family.threads["quick"], std::this_thread::get_id());
+    // The lane's answer waits in the bridge queue until the UI thread drains it.
+    ASSERT_EQ(port.scripts.size(), 1u);
+    EXPECT_NE(port.scripts[0].find("done(\"quick\")"), std::string::npos);
+    bridge().drain();
+    ASSERT_EQ(port.scripts.size(), 2u);
+    EXPECT_NE(port.scripts[1].find("done(\"slow\")"), std::string::npos);
+
+    // An answer for a page that has been left is dropped.
+    post("slow");
+    bridge().drain();
+    ASSERT_TRUE(lane.wait_idle(5000));
+    load(orders_url);
+    bridge().drain();
+    EXPECT_TRUE(port.scripts.empty());
+    bridge().set_lane(nullptr);
+}
+
+TEST_F(BridgeTest, AnswersBoundToASignInAreDroppedAfterItEnds)
+{
+    load(orders_url);
+    session::set_staff(7, 1, "가게", false);
+    auto page = DocumentPage::current_while_signed_in(bridge(), session::epoch());
+    std::thread([&] { page.callback("setOrderList", "\"[7]\""); }).join();
+    session::clear_staff();
+    session::set_staff(8, 2, "다른 가게", false);
+    std::thread([&] { page.callback("setOrderList", "\"[7 again]\""); }).join();
+    bridge().drain();
+    EXPECT_TRUE(port.scripts.empty());
+
+    auto now = DocumentPage::current_while_signed_in(bridge(), session::epoch());
+    std::thread([&] { now.callback("setOrderList", "\"[8]\""); }).join();
+    bridge().drain();
+    ASSERT_EQ(port.scripts.size(), 1u);
+    EXPECT_NE(port.scripts[0].find("setOrderList(\"[8]\")"), std::string::npos);
+    session::reset();
 }
 
 } // namespace

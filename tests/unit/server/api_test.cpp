@@ -177,6 +177,43 @@ TEST_F(Calls, StoreCallFailuresInOrder)
     EXPECT_EQ(failure(api::store_call(nowhere, 3, "cmd=2")), "연결 실패 (127.0.0.1:1, 주소 1개 시도)");
 }
 
+TEST_F(Calls, ASignOutBetweenConnectAndSendKeepsTheOldTokenHome)
+{
+    fake::FakeApi server([](fake::Request const&) { return std::string(R"({"resultCode":"0","resultData":"[]"})"); });
+    use(server);
+    session::set_staff(7, 3, "가게", false);
+    session::set_access_token("OLD-TOKEN");
+    api::set_before_send_for_testing([] { session::clear_staff(); });
+    auto result = api::store_call("cmd=110&storeidx=7");
+    api::set_before_send_for_testing({});
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().message, api::text::signin_changed);
+    // The connection was made, but not a byte of the request left.
+    auto sent = [&] {
+        std::vector<std::string> data;
+        for (auto const& request : server.requests())
+            if (!request.envelope.empty())
+                data.push_back(request.data);
+        return data;
+    };
+    EXPECT_TRUE(sent().empty());
+
+    // A sign-in of another store in that moment stops it the same way.
+    session::set_staff(7, 3, "가게", false);
+    session::set_access_token("OLD-TOKEN");
+    api::set_before_send_for_testing([] {
+        session::set_staff(8, 4, "다른 가게", false);
+        session::set_access_token("NEW-TOKEN");
+    });
+    EXPECT_FALSE(api::store_call("cmd=110&storeidx=7").ok());
+    api::set_before_send_for_testing({});
+    EXPECT_TRUE(sent().empty());
+
+    // Without a change the call goes out with the token of its sign-in.
+    ASSERT_TRUE(api::store_call("cmd=110&storeidx=8").ok());
+    EXPECT_EQ(sent(), std::vector<std::string> { "cmd=110&storeidx=8&token=NEW-TOKEN" });
+}
+
 // A page that records what the family or the request helper tells it.
 struct RecordingPage : bridge::Page {
     std::vector<std::string> calls;
