@@ -337,6 +337,15 @@ void create_alert(Program& program)
     program.window->start_alert_timer();
 }
 
+// The owner's back-office families, after the login, order and alert ones;
+// their pages open on the UI host.
+void create_store(Program& program)
+{
+    program.store = std::make_unique<StoreWiring>(the_bridge());
+    program.store->attach();
+    program.store->set_route_page([](std::string_view page) { open_page("merchant/" + std::string(page)); });
+}
+
 // The tablet door and the customer display; they start once the web view exists.
 void create_door(Program& program)
 {
@@ -508,6 +517,7 @@ int run(int argc, char** argv)
     create_main_view(program);
     wire_families(program);
     create_alert(program);
+    create_store(program);
     create_door(program);
     if (shell::read_fullscreen_file(paths::user_file("fullscreen.txt")))
         the_bridge().queue_internal("setfull</>1");

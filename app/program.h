@@ -7,6 +7,7 @@
 #include "discovery_wiring.h"
 #include "door_wiring.h"
 #include "main_view.h"
+#include "store_wiring.h"
 
 #include "bridge/lane.h"
 #include "bridge/policy.h"
@@ -56,6 +57,7 @@ struct Program {
     std::unique_ptr<server::LoginFamily> login_family;
     std::unique_ptr<orders::OrderWiring> orders;
     std::unique_ptr<AlertWiring> alert;
+    std::unique_ptr<StoreWiring> store;
     std::unique_ptr<DiscoveryWiring> discovery;
     std::unique_ptr<DoorWiring> door;
     UpdateStateBox update_state;
