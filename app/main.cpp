@@ -289,10 +289,25 @@ void wire_families(Program& program)
     login.update_state = [] { return g_program->update_state.get(); };
     login.send_update_state = send_update_state;
     login.send_server_down = [](bridge::Page& page) { page_script(page, the_bridge().service_state().server_down_script()); };
+    login.send_service_block = [](bridge::Page& page) {
+        page_script(page, bridge::service_block_script(the_bridge().service_state().block()));
+    };
     login.push_stop = [] { the_bridge().service_state().clear_channel_clock(); };
     program.orders->add_login_hooks(login);
     program.login_family = std::make_unique<server::LoginFamily>(std::move(login));
     bridge.add_family(bridge::FamilySlot::Login, program.login_family.get());
+
+    UpdateRetryHooks retry;
+    retry.clear_held_back = []() -> std::string {
+        auto cleared = bundle::clear_held_back();
+        return cleared.ok() ? std::string {} : cleared.error().message;
+    };
+    retry.report_state = [](std::string const& state, std::string const& message) {
+        the_bridge().queue_internal(update::updstate_command(state, message));
+    };
+    retry.start_check = start_update_thread;
+    program.update_retry = std::make_unique<UpdateRetryFamily>(std::move(retry));
+    bridge.add_family(bridge::FamilySlot::Login, program.update_retry.get());
 
     bridge::BridgeHooks hooks;
     hooks.send_version_line = [](bridge::Page& page) {
@@ -366,7 +381,7 @@ bool create_web_context(Program& program, std::optional<std::string> const& port
 {
     std::string udf = user_data_folder();
     if (!udf.empty())
-        (void)os::make_dir(udf);
+        (void)os::make_dir(udf, os::private_dir_mode);
 
     gtk::WebContextOptions options;
     options.user_data_folder = udf;
@@ -385,8 +400,8 @@ bool create_web_context(Program& program, std::optional<std::string> const& port
         return false;
     }
     if (port) {
-        program.automation = gtk::AutomationServer::start(static_cast<unsigned>(std::strtoul(port->c_str(), nullptr, 10)),
-            *program.view);
+        // Up to 15 digits: a value beyond 65535 is refused, never wrapped.
+        program.automation = gtk::AutomationServer::start(std::strtoul(port->c_str(), nullptr, 10), *program.view);
         if (!program.automation)
             log::bridge("TEST", "시험용 문을 열지 못했다 — 127.0.0.1:" + *port);
     }
