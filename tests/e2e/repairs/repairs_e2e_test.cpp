@@ -1,0 +1,252 @@
+// Repairs that only show end to end, on the real program under Xvfb against
+// the reference platform:
+//   - the retry button of the update notice (`updateretry`) fetches the
+//     update again, and a UI release published on the web host meanwhile
+//     becomes the current one in ".active" without a restart;
+//   - the program installed in, and keeping its per-user folder in, folders
+//     whose names hold "@ + , ; = & $ :" still gives its pages the bridge,
+//     and the staff can sign in;
+//   - the automation endpoint serves only a client that names it by
+//     127.0.0.1 and its port and sends no Origin, and a test port beyond
+//     65535 opens nothing instead of wrapping to another port.
+
+#include "e2e_fixture.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string value_of(e2e::Installation const& at, std::string const& expression)
+{
+    return e2e::json_field(e2e::http(at.automation, "POST", "/eval", expression).body, "value");
+}
+
+bool on_page(e2e::Installation const& at, int page_class)
+{
+    std::string doc = e2e::http(at.automation, "GET", "/doc").body;
+    return e2e::json_field(doc, "class") == std::to_string(page_class) && e2e::json_field(doc, "ready") == "true"
+        && e2e::json_field(doc, "url") == e2e::json_field(doc, "expected");
+}
+
+bool log_has(e2e::Installation const& at, std::string const& text)
+{
+    return e2e::read_text(at.bridge_log).find(text) != std::string::npos;
+}
+
+// Starts the program and waits for its sign-in page; a first update check
+// that takes the web host's bundle as new and asks for a restart is waited
+// out with a second start.
+std::unique_ptr<e2e::Child> start_to_sign_in(e2e::Installation const& at)
+{
+    std::unique_ptr<e2e::Child> program(e2e::start_program(at, {}));
+    EXPECT_TRUE(e2e::wait_for([&] { return on_page(at, 1); }, 45s)) << e2e::read_text(at.pos_log);
+    if (e2e::wait_for([&] { return log_has(at, "UPD 상태 app-ready"); }, 5s)) {
+        program.reset();
+        std::string log = e2e::read_text(at.bridge_log);
+        program.reset(e2e::start_program(at, {}));
+        EXPECT_TRUE(e2e::wait_for([&] { return on_page(at, 1) && e2e::read_text(at.bridge_log).size() > log.size(); }, 45s));
+    }
+    return program;
+}
+
+// The ".active" pointer of the program's bundle store (there is one store
+// per web host, named after it).
+std::string active_pointer(e2e::Installation const& at)
+{
+    std::string base = at.home + "/TillBay";
+    DIR* dir = ::opendir(base.c_str());
+    if (!dir)
+        return {};
+    std::string found;
+    while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.starts_with("ui-bundles"))
+            found = e2e::read_text(base + "/" + name + "/.active");
+    }
+    ::closedir(dir);
+    return found;
+}
+
+std::string store_folder(e2e::Installation const& at)
+{
+    std::string base = at.home + "/TillBay";
+    DIR* dir = ::opendir(base.c_str());
+    if (!dir)
+        return {};
+    std::string found;
+    while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.starts_with("ui-bundles"))
+            found = base + "/" + name;
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// One raw request with the given header lines; the status code of the answer.
+int raw_status(int port, std::string const& head_lines)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    std::string request = "GET /doc HTTP/1.1\r\n" + head_lines + "Connection: close\r\n\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string data;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        data.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (!data.starts_with("HTTP/1.1 "))
+        return 0;
+    return std::atoi(data.c_str() + 9);
+}
+
+bool port_accepts(int port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool accepted = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return accepted;
+}
+
+void sign_in(e2e::Installation const& at)
+{
+    ASSERT_TRUE(e2e::wait_for(
+        [&] {
+            return value_of(at, "typeof window.tillwave==='object'&&typeof window.setLoginMode==='function'"
+                                "&&document.readyState==='complete'")
+                == "true";
+        },
+        10s))
+        << "the sign-in page has no bridge: " << e2e::http(at.automation, "GET", "/doc").body << "\n"
+        << e2e::read_text(at.bridge_log);
+    value_of(at, "document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
+                 "document.getElementById('userPw').value='pos1234!';"
+                 "document.getElementById('loginForm').requestSubmit();true");
+    ASSERT_TRUE(e2e::wait_for([&] { return on_page(at, 2); }, 20s))
+        << e2e::http(at.automation, "GET", "/doc").body << "\n" << e2e::read_text(at.bridge_log);
+}
+
+} // namespace
+
+TEST(UpdateRetry, ANewlyPublishedUiReleaseBecomesCurrentWithoutARestart)
+{
+    e2e::Installation at;
+    ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(at, "repairs", e2e::ServedUi::Copy));
+    auto program = start_to_sign_in(at);
+    ASSERT_TRUE(e2e::wait_for([&] { return log_has(at, "UPD 상태 정상"); }, 20s)) << e2e::read_text(at.bridge_log);
+    std::string before = active_pointer(at);
+    ASSERT_FALSE(before.empty());
+
+    // The web host gets a changed sign-in page under a new UI version.
+    std::string served = at.root + "/ui/login.html";
+    ASSERT_TRUE(e2e::write_text(served, e2e::read_text(served) + "\n<!-- retry -->\n"));
+    auto published = e2e::http(at.control, "POST", "/control/publish", R"({"uiVersion":"retry-2"})");
+    ASSERT_EQ(published.status, 200) << published.body;
+
+    // The retry button of the update notice.
+    ASSERT_EQ(value_of(at, "TW.send('updateretry')"), "true");
+    EXPECT_TRUE(e2e::wait_for([&] { return log_has(at, "UPD 상태 ui-fetch — 갱신을 다시 받는 중입니다"); }, 10s))
+        << e2e::read_text(at.bridge_log);
+    ASSERT_TRUE(e2e::wait_for([&] { return log_has(at, "UPD 상태 app-ready — 새 화면(retry-2) 준비가 끝났습니다"); }, 30s))
+        << e2e::read_text(at.bridge_log);
+    EXPECT_FALSE(log_has(at, "아직 붙이지 않은 기능입니다 (updateretry)"));
+
+    // ".active" names the new release as current and the old one as previous.
+    std::string after = active_pointer(at);
+    std::string current = after.substr(0, after.find('\n'));
+    std::string old_current = before.substr(0, before.find('\n'));
+    EXPECT_NE(current, old_current);
+    EXPECT_EQ(after.substr(after.find('\n') + 1, old_current.size()), old_current);
+    std::string manifest = e2e::read_text(store_folder(at) + "/" + current + "/.manifest");
+    EXPECT_TRUE(manifest.starts_with("TWUI1\nretry-2\n")) << manifest.substr(0, 40);
+    EXPECT_NE(e2e::read_text(store_folder(at) + "/" + current + "/login.html").find("<!-- retry -->"), std::string::npos);
+    // The page was told, and this run keeps the bundle it started with.
+    EXPECT_EQ(value_of(at, "TW.updateState"), "\"app-ready\"");
+}
+
+TEST(DelimiterPaths, SignInFromFoldersNamedWithUrlDelimiters)
+{
+    e2e::Installation at;
+    ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(at, "repairs", e2e::ServedUi::Built));
+    // The installation and the per-user folder move under names that hold
+    // every delimiter a URL path may carry unencoded.
+    std::string pos = at.root + "/p@x+y,z;w=v&u$t:s";
+    ::mkdir(pos.c_str(), 0755);
+    ASSERT_TRUE(e2e::copy_file(at.pos + "/tillbay", pos + "/tillbay", true));
+    ASSERT_TRUE(e2e::copy_file(at.pos + "/tillbay.ini", pos + "/tillbay.ini"));
+    ASSERT_TRUE(e2e::copy_dir_files(at.pos + "/webext", pos + "/webext"));
+    ASSERT_TRUE(e2e::copy_dir_files(at.build + "/ui-bundle", pos));
+    at.pos = pos;
+    at.home = at.root + "/user@example.com+a,b;c=d&e$f:g";
+    ::mkdir(at.home.c_str(), 0755);
+    at.bridge_log = at.home + "/TillBay/bridge.log";
+
+    auto program = start_to_sign_in(at);
+    EXPECT_NE(e2e::json_field(e2e::http(at.automation, "GET", "/doc").body, "url").find("user@example.com+a,b;c=d&e$f:g"),
+        std::string::npos)
+        << e2e::http(at.automation, "GET", "/doc").body;
+    ASSERT_NO_FATAL_FAILURE(sign_in(at));
+    EXPECT_TRUE(e2e::wait_for([&] { return value_of(at, "document.getElementById('storeName').textContent") == "\"틸베이 한식당\""; }, 10s));
+}
+
+TEST(AutomationEndpoint, ServesOnlyItsOwnClient)
+{
+    e2e::Installation at;
+    ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(at, "repairs", e2e::ServedUi::Built));
+    std::unique_ptr<e2e::Child> program(e2e::start_program(at, {}));
+    ASSERT_TRUE(e2e::wait_for([&] { return on_page(at, 1); }, 45s)) << e2e::read_text(at.pos_log);
+
+    std::string own = "127.0.0.1:" + std::to_string(at.automation);
+    struct Case {
+        char const* what;
+        std::string head;
+        int status;
+    } const cases[] = {
+        { "own client", "Host: " + own + "\r\n", 200 },
+        { "host in capitals of the header name", "HOST: " + own + "\r\n", 200 },
+        { "a web page's request", "Host: " + own + "\r\nOrigin: http://example.com\r\n", 403 },
+        { "an opaque origin", "Host: " + own + "\r\nOrigin: null\r\n", 403 },
+        { "a rebound name", "Host: attacker.example:" + std::to_string(at.automation) + "\r\n", 403 },
+        { "localhost", "Host: localhost:" + std::to_string(at.automation) + "\r\n", 403 },
+        { "no port", "Host: 127.0.0.1\r\n", 403 },
+        { "no host", "", 403 },
+        { "two hosts", "Host: " + own + "\r\nHost: " + own + "\r\n", 403 },
+    };
+    for (auto const& c : cases)
+        EXPECT_EQ(raw_status(at.automation, c.head), c.status) << c.what;
+    // A refused request never reached the page.
+    EXPECT_EQ(e2e::http(at.automation, "POST", "/eval", "1+1").status, 200);
+    program.reset();
+
+    // A test port beyond 65535 opens nothing, not the port it would wrap to.
+    int wrapped = at.automation;
+    at.automation = wrapped + 65536;
+    program.reset(e2e::start_program(at, {}));
+    ASSERT_TRUE(e2e::wait_for([&] { return log_has(at, "시험용 문을 열지 못했다 — 127.0.0.1:" + std::to_string(at.automation)); }, 30s))
+        << e2e::read_text(at.bridge_log);
+    EXPECT_FALSE(port_accepts(wrapped));
+}
