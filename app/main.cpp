@@ -481,6 +481,12 @@ int run(int argc, char** argv)
     // A peer that resets while a TLS record is being written must end the
     // write with an error, not the process.
     std::signal(SIGPIPE, SIG_IGN);
+    // On a Wayland desktop GTK would pick its Wayland backend, where a window
+    // can neither keep itself above the others nor choose its place: the
+    // alert badge and the customer display need both. GTK is asked for its
+    // X11 backend (XWayland) first; a GDK_BACKEND the user set still decides.
+    if (!std::getenv("GDK_BACKEND"))
+        gdk_set_allowed_backends("x11,*");
     gtk_init(&argc, &argv);
     thread_role::mark_ui_thread();
     thread_role::set_report([](std::string_view what) { log::bridge("BUG", "화면 스레드에서 기다리는 작업: " + std::string(what)); });
@@ -489,6 +495,8 @@ int run(int argc, char** argv)
     // started with this command line and this process ends before any window.
     if (update::swap_at_start(argv))
         return 0;
+    if (GdkDisplay* display = gdk_display_get_default())
+        log::bridge("UI", std::string("화면 표시 방식: ") + G_OBJECT_TYPE_NAME(display));
 
     Program program;
     g_program = &program;

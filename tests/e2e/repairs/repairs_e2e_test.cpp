@@ -13,6 +13,9 @@
 #include "e2e_fixture.h"
 
 #include <arpa/inet.h>
+#include <cstdlib>
+#include <memory>
+#include <vector>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -249,4 +252,63 @@ TEST(AutomationEndpoint, ServesOnlyItsOwnClient)
     ASSERT_TRUE(e2e::wait_for([&] { return log_has(at, "시험용 문을 열지 못했다 — 127.0.0.1:" + std::to_string(at.automation)); }, 30s))
         << e2e::read_text(at.bridge_log);
     EXPECT_FALSE(port_accepts(wrapped));
+}
+
+namespace {
+
+// A headless Weston with XWayland in a runtime folder of the test's own.
+struct Weston {
+    std::string runtime;
+    std::string socket = "tb-wayland";
+    std::string display; // ":N" of its XWayland
+    e2e::Child child;
+};
+
+bool start_weston(Weston& weston, std::string const& root)
+{
+    weston.runtime = root + "/runtime";
+    ::mkdir(weston.runtime.c_str(), 0700);
+    std::string log = root + "/weston.log";
+    weston.child = e2e::Child::start({ "weston", "--backend=headless-backend.so", "--xwayland", "--socket=" + weston.socket,
+                                         "--idle-time=0", "--width=1400", "--height=900" },
+        { "XDG_RUNTIME_DIR=" + weston.runtime }, log);
+    bool ready = e2e::wait_for([&] { return e2e::read_text(log).find("xserver listening on display :") != std::string::npos; }, 20s);
+    if (!ready)
+        return false;
+    std::string text = e2e::read_text(log);
+    size_t at = text.find("xserver listening on display :") + 29;
+    weston.display = text.substr(at, text.find_first_of("\r\n", at) - at);
+    return true;
+}
+
+} // namespace
+
+// On a Wayland desktop the program runs through XWayland, where its badge and
+// customer display can keep their places; a GDK_BACKEND the user set decides.
+TEST(WaylandDesktop, TheProgramRunsThroughXWaylandUnlessTheUserChoseOtherwise)
+{
+    if (std::system("command -v weston >/dev/null 2>&1 && command -v Xwayland >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "weston with XWayland is not installed";
+    e2e::Installation at;
+    ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(at, "repairs", e2e::ServedUi::Built));
+    Weston weston;
+    ASSERT_TRUE(start_weston(weston, at.root)) << e2e::read_text(at.root + "/weston.log");
+    std::vector<std::string> session { "WAYLAND_DISPLAY=" + weston.socket, "XDG_RUNTIME_DIR=" + weston.runtime,
+        "XDG_SESSION_TYPE=wayland" };
+
+    std::unique_ptr<e2e::Child> program(e2e::start_program(at, weston.display, session));
+    ASSERT_TRUE(e2e::wait_for([&] { return log_has(at, "화면 표시 방식: "); }, 30s)) << e2e::read_text(at.pos_log);
+    EXPECT_TRUE(log_has(at, "화면 표시 방식: GdkX11Display")) << e2e::read_text(at.bridge_log);
+    EXPECT_TRUE(e2e::wait_for([&] { return on_page(at, 1); }, 45s)) << e2e::read_text(at.pos_log);
+    program.reset();
+
+    std::string before = e2e::read_text(at.bridge_log);
+    session.push_back("GDK_BACKEND=wayland");
+    program.reset(e2e::start_program(at, weston.display, session));
+    ASSERT_TRUE(e2e::wait_for(
+        [&] { return e2e::read_text(at.bridge_log).find("화면 표시 방식: ", before.size()) != std::string::npos; }, 30s))
+        << e2e::read_text(at.pos_log);
+    EXPECT_NE(e2e::read_text(at.bridge_log).find("화면 표시 방식: GdkWaylandDisplay", before.size()), std::string::npos);
+    program.reset();
+    weston.child.stop();
 }
