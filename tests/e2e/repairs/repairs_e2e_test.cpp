@@ -18,6 +18,8 @@
 #include <vector>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <thread>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -311,4 +313,54 @@ TEST(WaylandDesktop, TheProgramRunsThroughXWaylandUnlessTheUserChoseOtherwise)
     EXPECT_NE(e2e::read_text(at.bridge_log).find("화면 표시 방식: GdkWaylandDisplay", before.size()), std::string::npos);
     program.reset();
     weston.child.stop();
+}
+
+namespace {
+
+int count_of(std::string const& text, std::string const& what)
+{
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++n;
+    return n;
+}
+
+} // namespace
+
+// Frames the rules refuse are block-logged once each, as "frame navigation";
+// a frame whose request says it is a frame's document is refused before it
+// loads, so the web host never sees it.
+TEST(FrameNavigation, RefusedFramesAreLoggedOnceAndStoppedEarlyWhereKnown)
+{
+    e2e::Installation at;
+    ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(at, "repairs", e2e::ServedUi::Built));
+    auto program = start_to_sign_in(at);
+    ASSERT_EQ(value_of(at, "typeof window.tillwave"), "\"object\"");
+    std::string doc = e2e::http(at.automation, "GET", "/doc").body;
+    std::string login = e2e::json_field(doc, "url");
+    login = login.substr(1, login.size() - 2);
+    std::string ini = e2e::read_text(at.pos + "/tillbay.ini");
+    size_t web = ini.find("webhost=");
+    ASSERT_NE(web, std::string::npos) << ini;
+    std::string web_host = ini.substr(web + 8, ini.find_first_of("\r\n", web) - web - 8);
+    if (web_host.find("://") == std::string::npos)
+        web_host = "http://" + web_host;
+    std::string address_page = web_host + "/v2/pos/ui/setaddress.html";
+
+    std::string log_before = e2e::read_text(at.bridge_log);
+    auto requests_before = e2e::http(at.control, "GET", "/control/requests?after=0").body;
+    // The sign-in page may hold no frames: one of its own kind, one of the web host's address page.
+    value_of(at, "var f=document.createElement('iframe');f.id='f1';f.src=" + std::string("'") + login
+            + "';document.body.appendChild(f);var g=document.createElement('iframe');g.id='f2';g.src='" + address_page
+            + "';document.body.appendChild(g);true");
+    ASSERT_TRUE(e2e::wait_for(
+        [&] { return count_of(e2e::read_text(at.bridge_log).substr(log_before.size()), "차단: frame navigation") >= 2; }, 10s))
+        << e2e::read_text(at.bridge_log).substr(log_before.size());
+    std::this_thread::sleep_for(2s);
+    std::string added = e2e::read_text(at.bridge_log).substr(log_before.size());
+    EXPECT_EQ(count_of(added, "차단: frame navigation"), 2) << added;
+    EXPECT_EQ(count_of(added, "차단: navigation"), 0) << added;
+    std::string requests = e2e::http(at.control, "GET", "/control/requests?after=0").body;
+    std::cout << "address page requested by the frame: "
+              << (count_of(requests, "setaddress.html") > count_of(requests_before, "setaddress.html") ? "yes" : "no") << "\n";
 }
