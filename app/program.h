@@ -4,6 +4,7 @@
 // end of the program can stop the workers before the objects they reach go.
 
 #include "alert_wiring.h"
+#include "discovery_wiring.h"
 #include "door_wiring.h"
 #include "main_view.h"
 #include "update_wiring.h"
@@ -57,6 +58,7 @@ struct Program {
     std::unique_ptr<UpdateRetryFamily> update_retry;
     std::unique_ptr<orders::OrderWiring> orders;
     std::unique_ptr<AlertWiring> alert;
+    std::unique_ptr<DiscoveryWiring> discovery;
     std::unique_ptr<DoorWiring> door;
     UpdateStateBox update_state;
     bool test_port = false;
