@@ -13,6 +13,7 @@
 #include "e2e_fixture.h"
 
 #include <arpa/inet.h>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -40,6 +41,25 @@ bool on_page(e2e::Installation const& at, int page_class)
     std::string doc = e2e::http(at.automation, "GET", "/doc").body;
     return e2e::json_field(doc, "class") == std::to_string(page_class) && e2e::json_field(doc, "ready") == "true"
         && e2e::json_field(doc, "url") == e2e::json_field(doc, "expected");
+}
+
+// A JSON string of the text.
+std::string json_text(std::string const& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
 }
 
 bool log_has(e2e::Installation const& at, std::string const& text)
@@ -167,9 +187,9 @@ TEST(UpdateRetry, ANewlyPublishedUiReleaseBecomesCurrentWithoutARestart)
     ASSERT_FALSE(before.empty());
 
     // The web host gets a changed sign-in page under a new UI version.
-    std::string served = at.root + "/ui/login.html";
-    ASSERT_TRUE(e2e::write_text(served, e2e::read_text(served) + "\n<!-- retry -->\n"));
-    auto published = e2e::http(at.control, "POST", "/control/publish", R"({"uiVersion":"retry-2"})");
+    std::string page = e2e::read_text(at.root + "/ui/login.html") + "\n<!-- retry -->\n";
+    auto published = e2e::http(at.control, "POST", "/control/publish",
+        "{\"uiVersion\":\"retry-2\",\"files\":{\"login.html\":" + json_text(page) + "}}");
     ASSERT_EQ(published.status, 200) << published.body;
 
     // The retry button of the update notice.
