@@ -245,7 +245,7 @@ TEST_F(OrdersEndToEnd, ABusyDayOfSixHundredOrdersIsShownWhole)
     std::string missing = "(function(ids){var s={};(TW.orders||[]).forEach(function(o){s[o.orderidx]=1;});"
                           "return ids.filter(function(i){return !s[i];}).length;})("
         + ids_array(ids) + ")";
-    EXPECT_TRUE(e2e::wait_for([&] { return value_of(missing) == "0"; }, 120s))
+    EXPECT_TRUE(e2e::wait_for([&] { return value_of(missing) == "0"; }, 180s))
         << value_of(missing) << " orders missing\n" << e2e::read_text(s_at.bridge_log).substr(0, 4000);
     // Every order has its card.
     std::string cards = "(function(ids){return ids.filter(function(i){return !document.querySelector("
