@@ -8,11 +8,16 @@
 //     and the staff can sign in;
 //   - the automation endpoint serves only a client that names it by
 //     127.0.0.1 and its port and sends no Origin, and a test port beyond
-//     65535 opens nothing instead of wrapping to another port.
+//     65535 opens nothing instead of wrapping to another port; the running
+//     program ignores SIGPIPE;
+//   - on a Wayland desktop the program runs through XWayland;
+//   - refused frames are logged once, and stopped before they load where the
+//     web process learns that a request is a frame's.
 
 #include "e2e_fixture.h"
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -145,6 +150,26 @@ int raw_status(int port, std::string const& head_lines)
     return std::atoi(data.c_str() + 9);
 }
 
+// The process running the installation's program (under xvfb-run).
+int program_pid(e2e::Installation const& at)
+{
+    std::string exe = at.pos + "/tillbay";
+    DIR* proc = ::opendir("/proc");
+    int found = 0;
+    while (dirent* entry = proc ? ::readdir(proc) : nullptr) {
+        int pid = std::atoi(entry->d_name);
+        if (pid <= 0)
+            continue;
+        char target[4096];
+        ssize_t n = ::readlink(("/proc/" + std::string(entry->d_name) + "/exe").c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, static_cast<size_t>(n)) == exe)
+            found = pid;
+    }
+    if (proc)
+        ::closedir(proc);
+    return found;
+}
+
 bool port_accepts(int port)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -265,6 +290,14 @@ TEST(AutomationEndpoint, ServesOnlyItsOwnClient)
         EXPECT_EQ(raw_status(at.automation, c.head), c.status) << c.what;
     // A refused request never reached the page.
     EXPECT_EQ(e2e::http(at.automation, "POST", "/eval", "1+1").status, 200);
+
+    // The running program ignores SIGPIPE: a write to a peer that has just
+    // reset ends with an error, not with the process.
+    std::string status = e2e::read_text("/proc/" + std::to_string(program_pid(at)) + "/status");
+    size_t ignored = status.find("SigIgn:\t");
+    ASSERT_NE(ignored, std::string::npos) << "no running program found";
+    unsigned long long mask = std::strtoull(status.c_str() + ignored + 8, nullptr, 16);
+    EXPECT_TRUE(mask & (1ULL << (SIGPIPE - 1))) << status.substr(ignored, 30);
     program.reset();
 
     // A test port beyond 65535 opens nothing, not the port it would wrap to.
