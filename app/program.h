@@ -8,6 +8,7 @@
 #include "door_wiring.h"
 #include "main_view.h"
 #include "store_wiring.h"
+#include "update_wiring.h"
 
 #include "bridge/lane.h"
 #include "bridge/policy.h"
@@ -55,6 +56,7 @@ struct Program {
     std::unique_ptr<gtk::AutomationServer> automation;
     std::unique_ptr<shell::ServiceWatch> service_watch;
     std::unique_ptr<server::LoginFamily> login_family;
+    std::unique_ptr<UpdateRetryFamily> update_retry;
     std::unique_ptr<orders::OrderWiring> orders;
     std::unique_ptr<AlertWiring> alert;
     std::unique_ptr<StoreWiring> store;

@@ -315,6 +315,10 @@ void serve_api_connection(Platform& platform, Conn& conn)
             return;
         case FaultKind::Refuse:
             break;
+        case FaultKind::BadByte:
+            for (size_t at = answer.find(fault->message); at != std::string::npos; at = answer.find(fault->message, at + 1))
+                answer.replace(at, fault->message.size(), "\xFF");
+            break;
         }
     }
     conn.write_all(answer);
