@@ -13,6 +13,7 @@
 //   allowed under the current top document; when it is not, the frame is
 //   stopped and emptied.
 
+#include <JavaScriptCore/JSBase.h>
 #include <cstring>
 #include <string>
 #include <webkit2/webkit-web-extension.h>
@@ -120,10 +121,35 @@ void on_window_object_cleared(WebKitScriptWorld* world, WebKitWebPage* page, Web
     }
 }
 
+// "tillbay.collect" from the program: the page has just dropped a large
+// order list, and its garbage can go now rather than whenever the collector
+// gets round to it. JSC's GLib API has no call for it; the C API's does,
+// through the frame's global context (deprecated in WebKitGTK 2.40, still
+// present in 4.1: when it goes, this message is simply ignored).
+gboolean on_page_message(WebKitWebPage* page, WebKitUserMessage* message, gpointer)
+{
+    char const* name = webkit_user_message_get_name(message);
+    if (!name || std::strcmp(name, "tillbay.collect") != 0)
+        return FALSE;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    WebKitFrame* frame = webkit_web_page_get_main_frame(page);
+    if (JSGlobalContextRef context = frame ? webkit_frame_get_javascript_global_context(frame) : nullptr)
+        JSGarbageCollect(context);
+#pragma GCC diagnostic pop
+    return TRUE;
+}
+
+void on_page_created(WebKitWebExtension*, WebKitWebPage* page, gpointer)
+{
+    g_signal_connect(page, "user-message-received", G_CALLBACK(on_page_message), nullptr);
+}
+
 } // namespace
 
-extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtension*)
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtension* extension)
 {
     g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
         G_CALLBACK(on_window_object_cleared), nullptr);
+    g_signal_connect(extension, "page-created", G_CALLBACK(on_page_created), nullptr);
 }
