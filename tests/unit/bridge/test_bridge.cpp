@@ -4,7 +4,9 @@
 #include "session/session.h"
 
 #include <atomic>
+#include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -538,9 +540,18 @@ TEST_F(BridgeTest, BlockingCommandsRunOnTheLaneAndAnswerThroughTheUiThread)
     bridge().set_family(FamilySlot::Order, &family);
     load(orders_url);
 
+    // The lane is held until the drain is over, so the lane's answer cannot
+    // join the drain that handed the command over.
+    auto hold_lane = [&lane] {
+        auto gate = std::make_shared<std::promise<void>>();
+        lane.post([opened = gate->get_future().share()] { opened.wait(); });
+        return gate;
+    };
+    auto gate = hold_lane();
     post("slow");
     post("quick");
     bridge().drain();
+    gate->set_value();
     ASSERT_TRUE(lane.wait_idle(5000));
     ASSERT_EQ(family.threads.size(), 2u);
     EXPECT_NE(family.threads["slow"], std::this_thread::get_id());
@@ -553,8 +564,10 @@ TEST_F(BridgeTest, BlockingCommandsRunOnTheLaneAndAnswerThroughTheUiThread)
     EXPECT_NE(port.scripts[1].find("done(\"slow\")"), std::string::npos);
 
     // An answer for a page that has been left is dropped.
+    gate = hold_lane();
     post("slow");
     bridge().drain();
+    gate->set_value();
     ASSERT_TRUE(lane.wait_idle(5000));
     load(orders_url);
     bridge().drain();
