@@ -6,6 +6,7 @@
 // only through the app-message queue and the bridge queue.
 
 #include "alert_wiring.h"
+#include "printing_wiring.h"
 #include "embedded_resources.h"
 #include "main_view.h"
 
@@ -94,6 +95,7 @@ struct Program {
     std::unique_ptr<shell::ServiceWatch> service_watch;
     std::unique_ptr<server::LoginFamily> login_family;
     std::unique_ptr<orders::OrderWiring> orders;
+    std::unique_ptr<PrintingWiring> printing;
     server::UpdateState update_state;
     bool test_port = false;
     int exit_code = 0;
@@ -309,6 +311,8 @@ int run(int argc, char** argv)
             p.alert->shut_down();
         if (p.orders)
             p.orders->shut_down();
+        if (p.printing)
+            p.printing->shut_down();
         if (p.service_watch)
             p.service_watch->stop();
         p.automation.reset();
@@ -339,8 +343,7 @@ int run(int argc, char** argv)
     shell::MainWindow::Context shell_context;
     shell_context.port = program.window.get();
     shell_context.fullscreen_path = paths::user_file("fullscreen.txt");
-    // The print queue reports its pending jobs once it is attached.
-    shell_context.pending_print_jobs = [] { return 0u; };
+    shell_context.pending_print_jobs = [] { return g_program->printing ? g_program->printing->pending_jobs() : 0u; };
     shell_context.ui_version = [] { return bundle::ui_version_in_use(); };
     shell_context.server_host = [] { return settings::server().host; };
     shell_context.test_port = [] { return g_program->test_port; };
@@ -362,6 +365,10 @@ int run(int argc, char** argv)
     program.orders->add_login_hooks(login);
     program.login_family = std::make_unique<server::LoginFamily>(std::move(login));
     bridge.set_family(bridge::FamilySlot::Login, program.login_family.get());
+
+    // The printer commands, and the print queue's results back to the UI thread.
+    program.printing = std::make_unique<PrintingWiring>(bridge);
+    program.printing->attach();
 
     bridge::BridgeHooks hooks;
     hooks.send_version_line = [](bridge::Page& page) { g_program->shell->send_version(page); };

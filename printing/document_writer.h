@@ -35,13 +35,14 @@ inline constexpr size_t spacing_sample_capacity = 4096;
 inline constexpr size_t receipt_view_capacity = 32768;
 
 namespace escpos {
-inline constexpr std::string_view initialise = "\x1b@";
-inline constexpr std::string_view default_spacing = "\x1b" "2";
-inline constexpr std::string_view center = "\x1b" "a\x01";
-inline constexpr std::string_view left = "\x1b" "a\x00";
-inline constexpr std::string_view double_size = "\x1b!\x30";
-inline constexpr std::string_view normal_size = "\x1b!\x00";
-inline constexpr std::string_view partial_cut = "\x1dVB\x00";
+// Sized views: several commands end in a NUL byte.
+inline constexpr std::string_view initialise { "\x1b@", 2 };
+inline constexpr std::string_view default_spacing { "\x1b" "2", 2 };
+inline constexpr std::string_view center { "\x1b" "a\x01", 3 };
+inline constexpr std::string_view left { "\x1b" "a\x00", 3 };
+inline constexpr std::string_view double_size { "\x1b!\x30", 3 };
+inline constexpr std::string_view normal_size { "\x1b!\x00", 3 };
+inline constexpr std::string_view partial_cut { "\x1dVB\x00", 4 };
 } // namespace escpos
 
 // What a finished document is: the bytes, and the view when one was wanted.
