@@ -64,6 +64,14 @@ public:
     // the others succeed at once.
     virtual Status drain(int limit_ms, int poll_ms, int settle_ms) = 0;
 
+    // After the last byte of a document: a network port ends its sending
+    // side and waits, at most limit_ms, for the printer to close the
+    // connection, so that a printer that drops the line instead is seen
+    // (the error's code is then 10054). A printer that keeps the connection
+    // open past the wait has acknowledged every byte and counts as done.
+    // Devices succeed at once.
+    virtual Status end_document(int limit_ms) = 0;
+
     // The end of a delivery: a network port shuts down its sending side
     // before closing, so the printer sees the end of the document; a device
     // that could not drain drops what is left instead of holding the close.

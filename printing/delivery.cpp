@@ -78,6 +78,11 @@ Result<std::string> deliver(pp::Port& port, char const* kind, std::string_view b
         port.finish(false);
         return write_failure(kind, outcome);
     }
+    auto ended = port.end_document(close_wait_ms);
+    if (!ended.ok()) {
+        port.finish(false);
+        return write_failure(kind, { bytes.size(), ended.error().code });
+    }
     if (serial) {
         auto drained = port.drain(serial_drain_ms, serial_drain_poll_ms, serial_settle_ms);
         if (!drained.ok()) {

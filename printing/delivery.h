@@ -26,6 +26,8 @@ inline constexpr int serial_drain_ms = 40000;
 inline constexpr int serial_drain_poll_ms = 15;
 inline constexpr int serial_settle_ms = 80;
 inline constexpr int status_wait_ms = 400;
+// How long a network printer gets to close the connection after a document.
+inline constexpr int close_wait_ms = 1000;
 
 inline constexpr char const* partial_send_suffix = " — 일부 전송됨. 출력 여부 확인 후 재인쇄하세요";
 inline constexpr char const* text_sent = "프린터로 인쇄 데이터를 전송했습니다";

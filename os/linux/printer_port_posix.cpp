@@ -10,8 +10,12 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <cstddef>
 #include <linux/sockios.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -103,10 +107,12 @@ public:
     {
         WriteOutcome outcome;
         auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        unsigned long long const before = m_sent;
         while (outcome.written < bytes.size()) {
             ssize_t n = ::send(m_fd.get(), bytes.data() + outcome.written, bytes.size() - outcome.written, MSG_NOSIGNAL);
             if (n > 0) {
                 outcome.written += static_cast<size_t>(n);
+                m_sent += static_cast<unsigned long long>(n);
                 continue;
             }
             if (n == 0) {
@@ -127,24 +133,31 @@ public:
             wait_ready(m_fd.get(), POLLOUT, std::min(100, remaining_ms(deadline)));
         }
         // Every byte is in the socket; the document has arrived once the
-        // printer has acknowledged all of it.
+        // printer has acknowledged all of it. A reset empties the socket's
+        // queue, so what counts is what the printer acknowledged.
         for (;;) {
-            int unacknowledged = 0;
-            if (::ioctl(m_fd.get(), SIOCOUTQ, &unacknowledged) != 0 || unacknowledged <= 0)
+            auto acknowledged = bytes_acknowledged();
+            if (!acknowledged) {
+                int queued = 0;
+                if (::ioctl(m_fd.get(), SIOCOUTQ, &queued) != 0 || queued <= 0)
+                    return outcome;
+            } else if (*acknowledged >= m_sent) {
                 return outcome;
+            }
+            size_t delivered = acknowledged && *acknowledged > before ? static_cast<size_t>(*acknowledged - before) : 0;
             int error = 0;
             socklen_t length = sizeof error;
             if (::getsockopt(m_fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0) {
-                outcome.written -= std::min<size_t>(outcome.written, static_cast<size_t>(unacknowledged));
+                outcome.written = std::min(outcome.written, delivered);
                 outcome.code = net::program_code(error);
                 return outcome;
             }
             if (remaining_ms(deadline) == 0) {
-                outcome.written -= std::min<size_t>(outcome.written, static_cast<size_t>(unacknowledged));
+                outcome.written = std::min(outcome.written, delivered);
                 outcome.code = code_net_timeout;
                 return outcome;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10, remaining_ms(deadline))));
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(5, remaining_ms(deadline))));
         }
     }
 
@@ -156,6 +169,23 @@ public:
     bool can_answer() const override { return true; }
 
     Status drain(int, int, int) override { return {}; }
+
+    Status end_document(int limit_ms) override
+    {
+        ::shutdown(m_fd.get(), SHUT_WR);
+        auto deadline = Clock::now() + std::chrono::milliseconds(limit_ms);
+        char scrap[256];
+        while (wait_ready(m_fd.get(), POLLIN, remaining_ms(deadline))) {
+            ssize_t n = ::recv(m_fd.get(), scrap, sizeof scrap, MSG_DONTWAIT);
+            if (n == 0)
+                return {};
+            if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+                return Error::from_detail(std::string("recv: ") + std::strerror(errno), net::program_code(errno));
+            if (remaining_ms(deadline) == 0)
+                break;
+        }
+        return {};
+    }
 
     void finish(bool) override
     {
@@ -170,7 +200,20 @@ public:
     }
 
 private:
+    // The bytes the printer has acknowledged on this connection, when the
+    // system tells.
+    std::optional<unsigned long long> bytes_acknowledged() const
+    {
+        tcp_info info {};
+        socklen_t length = sizeof info;
+        if (::getsockopt(m_fd.get(), IPPROTO_TCP, TCP_INFO, &info, &length) != 0
+            || length < offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked)
+            return std::nullopt;
+        return info.tcpi_bytes_acked;
+    }
+
     net::Fd m_fd;
+    unsigned long long m_sent = 0; // every byte sent on this connection
 };
 
 // A serial port or a USB printer device.
@@ -223,6 +266,8 @@ public:
     }
 
     bool can_answer() const override { return m_readable; }
+
+    Status end_document(int) override { return {}; }
 
     Status drain(int limit_ms, int poll_ms, int settle_ms) override
     {
