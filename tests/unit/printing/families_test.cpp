@@ -4,6 +4,7 @@
 #include "session/session.h"
 #include "settings_file.h"
 #include "tests/unit/orders/recording_page.h"
+#include "tools/printer/printer_status.h"
 
 #include <gtest/gtest.h>
 
@@ -208,6 +209,19 @@ TEST(PrinterHealthStatus, StatusAnswers)
     };
     for (auto const& c : cases)
         EXPECT_EQ(read_status(c.answers).state, c.state) << c.answers.size();
+    // The virtual printer's answers read as the state it was set to.
+    struct Report {
+        char const* word;
+        HealthState state;
+    };
+    for (auto const& r : std::vector<Report> { { "ok", HealthState::Online }, { "near-end", HealthState::PaperNearEnd },
+             { "paper-out", HealthState::PaperOut }, { "cover-open", HealthState::CoverOpen },
+             { "offline", HealthState::Offline } }) {
+        auto report = *printer::paper_report(r.word);
+        std::string answers { printer::status_answer(report, 1), printer::status_answer(report, 2),
+            printer::status_answer(report, 4) };
+        EXPECT_EQ(read_status(answers).state, r.state) << r.word;
+    }
     EXPECT_TRUE(Health { HealthState::PaperOut }.blocks_printing());
     EXPECT_TRUE(Health { HealthState::CoverOpen }.blocks_printing());
     EXPECT_FALSE(Health { HealthState::PaperNearEnd }.blocks_printing());
