@@ -31,7 +31,8 @@ struct Queue {
 // Every queue of the spooler. Fails when the spooler cannot be asked.
 Result<std::vector<Queue>> queues();
 
-// One queue by name; fails with code 0 when there is no such queue.
+// One queue by name. Fails with the spooler's status: "not found" (1030)
+// when there is no such queue.
 Result<Queue> find(std::string_view name);
 
 // Starts a stopped queue and makes it accept jobs again. Fails when the

@@ -154,7 +154,9 @@ Status raw_spooler_job(std::string_view queue_name, std::string_view bytes)
     // A stopped queue would hold the job without printing it: it is started
     // again first, and the outcome says so when that is not allowed.
     auto queue = os::spooler::find(queue_name);
-    if (queue.ok() && (queue.value().state == os::spooler::QueueState::Stopped || !queue.value().accepting)) {
+    if (!queue.ok())
+        return failure(format("프린터를 열 수 없습니다 (오류 %d)", queue.error().code), queue.error().detail);
+    if ((queue.value().state == os::spooler::QueueState::Stopped || !queue.value().accepting)) {
         auto resumed = os::spooler::resume(queue_name);
         if (!resumed.ok())
             return failure(format("멈춘 인쇄 큐입니다 (\"%s\", 오류 %d) — 인쇄 큐를 다시 시작해 주세요",

@@ -112,7 +112,7 @@ Result<Queue> find(std::string_view name)
         if (queue.name == name)
             return queue;
     }
-    return Error::from_detail("no queue named " + std::string(name), 0);
+    return Error::from_detail("no queue named " + std::string(name), static_cast<int>(IPP_STATUS_ERROR_NOT_FOUND));
 }
 
 Status resume(std::string_view name)
