@@ -159,9 +159,9 @@ void DocumentWriter::member(std::string_view key, std::string_view value)
     m_view.push_back('"');
 }
 
-void DocumentWriter::close_item()
+void DocumentWriter::close_item(Flags flags)
 {
-    if (m_centered || m_big || m_bold) {
+    if (flags == Flags::Reported && (m_centered || m_big || m_bold)) {
         char flags[40];
         std::snprintf(flags, sizeof flags, ",\"a\":%d,\"z\":%d,\"b\":%d", m_centered ? 1 : 0, m_big ? 1 : 0, m_bold ? 1 : 0);
         m_view += flags;
@@ -293,7 +293,7 @@ void DocumentWriter::three_columns(std::string_view a, std::string_view c, std::
     member("a", a);
     member("c", c);
     member("d", d);
-    close_item();
+    close_item(Flags::Left);
 }
 
 void DocumentWriter::two_pairs(std::string_view label1, std::string_view value1, std::string_view label2,
@@ -365,7 +365,7 @@ void DocumentWriter::item(std::string_view name_line, std::string_view price, st
     member("p", price);
     member("q", quantity);
     member("a", amount);
-    close_item();
+    close_item(Flags::Left);
 }
 
 Result<Document> DocumentWriter::finish(std::string_view what)

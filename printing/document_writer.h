@@ -18,7 +18,8 @@
 // View items: {"t":"sec","n":…}, {"t":"tx","s":…}, {"t":"nl"}, {"t":"hr","c":…},
 // {"t":"kv","l":…,"v":…}, {"t":"lv","l":…,"v":…}, {"t":"c3","a":…,"c":…,"d":…},
 // {"t":"p2","l1":…,"v1":…,"l2":…,"v2":…}, {"t":"item","n":…,"p":…,"q":…,"a":…};
-// an item written while centred, big or bold ends with ,"a":1,"z":0,"b":0 and so on.
+// an item written while centred, big or bold ends with ,"a":1,"z":0,"b":0 and so on
+// (except "c3" and "item", whose "a" is a value).
 
 #include "base/result.h"
 #include "printing/printer_settings.h"
@@ -102,9 +103,15 @@ private:
     void put_text(std::string_view utf8);
     void put_left_right(std::string_view left, std::string_view right, int width);
     void put_blanks(int count);
+    // The column items ("c3", "item") have a field named "a" of their own,
+    // so the flags are left off them; they are never centred or enlarged.
+    enum class Flags {
+        Reported,
+        Left,
+    };
     void open_item(std::string_view type);
     void member(std::string_view key, std::string_view value);
-    void close_item();
+    void close_item(Flags flags = Flags::Reported);
 
     PrinterRecord const& m_record;
     int m_columns = 48;

@@ -81,6 +81,8 @@ std::string kitchen_cfg_json(bool usb_printer_present)
     out += "," + member("colsauto", num(auto_columns(kitchen.record.width)));
     for (auto const& key : style_keys)
         out += "," + member(key.key, num(style.*key.field));
+    // After the listed keys, so the page's set-up panel can show the cut too.
+    out += "," + member("cut", num(kitchen.record.cut));
     out += '}';
     return out;
 }

@@ -76,7 +76,7 @@ TEST_F(PrinterSetup, GetPrintCfgAndGetKitchenCfg)
     EXPECT_EQ(run({ "getkitchencfg" }),
         std::vector<std::string> { R"(setKitchenCfg({"direct":1,"name":"","via":"LAN 192.168.0.50:9100","auto":0,"width":58,)"
                                    R"("cols":0,"colsauto":32,"when":1,"font":1,"top":1,"bottom":1,"order":0,"lsp":0,"szname":0,)"
-                                   R"("bname":1,"szopt":0,"bopt":0,"szno":0,"bno":1,"sztotal":0,"btotal":1,"szmemo":0,"bmemo":0}))" });
+                                   R"("bname":1,"szopt":0,"bopt":0,"szno":0,"bno":1,"sztotal":0,"btotal":1,"szmemo":0,"bmemo":0,"cut":1}))" });
 }
 
 TEST_F(PrinterSetup, SetPrintCfgChecksEveryValue)

@@ -1,0 +1,262 @@
+// Printing end to end: the printer is set up through the panel on the
+// order board (a network printer: tillbay-printer on loopback), a test page
+// and a receipt print on it, the on-screen receipt shows the lines the
+// paper has, a memo holding ESC p never reaches the printer as a drawer
+// pulse, and a printer out of paper shows on the board and refuses the
+// receipt with a message that says so.
+
+#include "e2e_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class PrintingEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(s_at, "printing", e2e::ServedUi::Copy));
+        s_jobs = s_at.root + "/jobs";
+        s_state = s_at.root + "/printer-state";
+        e2e::write_text(s_state, "ok\n");
+        s_printer_port = e2e::free_port();
+        s_printer = e2e::Child::start({ s_at.build + "/tools/printer/tillbay-printer", "--port", std::to_string(s_printer_port),
+                                          "--jobs", s_jobs, "--report-file", s_state, "--idle-ms", "2000" },
+            {}, s_at.root + "/printer.log");
+        ASSERT_TRUE(e2e::wait_for([] { return e2e::read_text(s_at.root + "/printer.log").find("listening") != std::string::npos; }, 5s));
+
+        auto start = [] { return e2e::start_program(s_at, {}); };
+        s_program = start();
+        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_at.pos_log);
+        if (e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
+            delete s_program;
+            s_program = start();
+            ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc();
+        }
+        ASSERT_TRUE(e2e::wait_for(
+            [] {
+                return value_of("typeof window.tillwave==='object'&&typeof window.setLoginMode==='function'"
+                                "&&document.readyState==='complete'")
+                    == "true";
+            },
+            10s));
+        value_of("document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
+                 "document.getElementById('userPw').value='pos1234!';"
+                 "document.getElementById('loginForm').requestSubmit();true");
+        ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 20s)) << doc() << "\n" << e2e::read_text(s_at.bridge_log);
+        // The panel's script is the board's last but one; the page is ready once all of them ran.
+        ASSERT_TRUE(e2e::wait_for(
+            [] { return value_of("document.readyState==='complete'&&typeof window.setPrinterHealth==='function'") == "true"; }, 10s));
+    }
+
+    static void TearDownTestSuite()
+    {
+        delete s_program;
+        s_program = nullptr;
+        s_printer.stop();
+        s_at.platform.stop();
+    }
+
+    static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
+    static bool on_page(int page_class)
+    {
+        std::string d = doc();
+        return e2e::json_field(d, "class") == std::to_string(page_class) && e2e::json_field(d, "ready") == "true";
+    }
+    static std::string value_of(std::string const& expression)
+    {
+        return e2e::json_field(e2e::http(s_at.automation, "POST", "/eval", expression).body, "value");
+    }
+    static std::string text_of(std::string const& expression)
+    {
+        std::string value = value_of(expression);
+        // A JSON string as plain text (the pages' texts hold no escapes the tests look for).
+        if (value.size() >= 2 && value.front() == '"')
+            value = value.substr(1, value.size() - 2);
+        return value;
+    }
+    static void snapshot(std::string const& name)
+    {
+        auto answer = e2e::http(s_at.automation, "GET", "/snapshot");
+        EXPECT_EQ(answer.status, 200);
+        e2e::write_text(s_at.artefacts + "/" + name + ".png", answer.body);
+    }
+    static std::string job_path(int n, char const* extension)
+    {
+        char name[32];
+        std::snprintf(name, sizeof name, "/%04d.%s", n, extension);
+        return s_jobs + name;
+    }
+    static bool job_arrived(int n)
+    {
+        struct stat st {};
+        return ::stat(job_path(n, "bin").c_str(), &st) == 0;
+    }
+    static long long create_order(std::string const& body)
+    {
+        auto answer = e2e::http(s_at.control, "POST", "/control/orders", body);
+        EXPECT_EQ(answer.status, 200) << answer.body;
+        return std::atoll(e2e::json_field(answer.body, "orderidx").c_str());
+    }
+    static void click(std::string const& selector)
+    {
+        EXPECT_EQ(value_of("(function(){var n=document.querySelector(" + quote(selector) + ");if(!n)return false;n.click();return true;})()"),
+            "true")
+            << selector;
+    }
+    static std::string quote(std::string const& text) { return "'" + text + "'"; }
+
+    static inline e2e::Installation s_at;
+    static inline e2e::Child* s_program = nullptr;
+    static inline e2e::Child s_printer;
+    static inline std::string s_jobs;
+    static inline std::string s_state;
+    static inline int s_printer_port = 0;
+    static inline int s_job = 0;
+};
+
+// The paper's text lines: the decoded job without its command tags, with
+// the trailing blanks and the empty lines at the end gone.
+std::vector<std::string> paper_lines(std::string text)
+{
+    text = std::regex_replace(text, std::regex("\\[[^\\]\\n]*\\]"), "");
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
+        lines.push_back(line);
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    while (!lines.empty() && lines.back().empty())
+        lines.pop_back();
+    return lines;
+}
+
+TEST_F(PrintingEndToEnd, PrinterSetUpThroughThePanelPrintsATestPage)
+{
+    value_of("document.getElementById('printerBtn').click();true");
+    ASSERT_TRUE(e2e::wait_for([] { return value_of("!document.getElementById('printerSetup').classList.contains('hidden')") == "true"; }, 5s));
+    click("#psKind [data-value=\"tcp\"]");
+    value_of("document.getElementById('psIp').value='127.0.0.1';document.getElementById('psPort').value='"
+        + std::to_string(s_printer_port) + "';true");
+    click("#psSaveLink");
+    std::string address = "tcp|127.0.0.1|" + std::to_string(s_printer_port);
+    ASSERT_TRUE(e2e::wait_for([&] { return e2e::read_text(s_at.pos + "/tillbay.ini").find("connection=" + address) != std::string::npos; }, 10s))
+        << e2e::read_text(s_at.pos + "/tillbay.ini") << e2e::read_text(s_at.bridge_log);
+    std::string via = "LAN 127.0.0.1:" + std::to_string(s_printer_port);
+    EXPECT_TRUE(e2e::wait_for([&] { return text_of("document.getElementById('psVia').textContent") == via; }, 5s))
+        << text_of("document.getElementById('psVia').textContent");
+    EXPECT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('psState').textContent") == "정상"; }, 10s))
+        << text_of("document.getElementById('psState').textContent");
+
+    // Paper width 58 mm, stored at once.
+    click("#psWidth [data-value=\"58\"]");
+    EXPECT_TRUE(e2e::wait_for([] { return e2e::read_text(s_at.pos + "/tillbay.ini").find("width") != std::string::npos; }, 5s));
+    EXPECT_TRUE(e2e::wait_for([] { return value_of("TW.printCfg.width") == "58"; }, 5s));
+    snapshot("01-printer-setup");
+    value_of("var b=document.querySelector('#printerSetup .ps-body');b.scrollTop=b.scrollHeight;true");
+    snapshot("02-printer-setup-lower");
+    click(".ps-tab[data-target=\"k\"]");
+    EXPECT_TRUE(e2e::wait_for([] { return value_of("document.getElementById('printerSetup').classList.contains('ps-kitchen')") == "true"; }, 5s));
+    value_of("document.querySelector('#printerSetup .ps-body').scrollTop=0;true");
+    snapshot("03-printer-setup-kitchen");
+    click(".ps-tab[data-target=\"r\"]");
+
+    click(".ps-prints .btn");
+    ASSERT_TRUE(e2e::wait_for([] { return job_arrived(s_job + 1); }, 10s)) << e2e::read_text(s_at.bridge_log);
+    ++s_job;
+    std::string text = e2e::read_text(job_path(s_job, "txt"));
+    EXPECT_NE(text.find("시험 인쇄"), std::string::npos) << text;
+    EXPECT_NE(text.find("용지폭 58mm (32글자)"), std::string::npos) << text;
+    // The job's outcome comes back as the status message.
+    EXPECT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('statusLine').textContent") == "프린터로 인쇄 데이터를 전송했습니다"; }, 10s))
+        << text_of("document.getElementById('statusLine').textContent");
+    click("#printerSetup .ps-head .btn");
+    // The board's header shows the printer's state.
+    EXPECT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('printerHealth').textContent").find("정상") != std::string::npos; }, 10s));
+}
+
+TEST_F(PrintingEndToEnd, ReceiptOnScreenMatchesThePaperAndAMemoCannotOpenTheDrawer)
+{
+    // The request carries ESC p 0 25 25: a drawer pulse, were it sent as it is.
+    long long orderidx = create_order(
+        R"({"store":1,"kind":"table","table":5,"pay":"paid","memo":"덜 맵게 해 주세요\u001bp\u0000\u0019\u0019","lines":[{"mname":"김치찌개","qty":2,"price":9000},{"mname":"공기밥","qty":1,"price":1000}]})");
+    ASSERT_GT(orderidx, 0);
+    std::string card = "'.card[data-orderidx=\"" + std::to_string(orderidx) + "\"]'";
+    ASSERT_TRUE(e2e::wait_for([&] { return value_of("!!document.querySelector(" + card + ")") == "true"; }, 10s));
+    value_of("document.querySelector(" + card + ").click();true");
+    ASSERT_TRUE(e2e::wait_for([] { return value_of("!!document.getElementById('receiptViewBtn')") == "true"; }, 10s));
+    click("#receiptViewBtn");
+    ASSERT_TRUE(e2e::wait_for([] { return value_of("Array.isArray(TW.receiptLines)") == "true"; }, 10s)) << e2e::read_text(s_at.bridge_log);
+    value_of("document.querySelector('#orderDetail .rv-paper').scrollIntoView();true");
+    snapshot("04-receipt-view");
+
+    click("#receiptPrintBtn");
+    ASSERT_TRUE(e2e::wait_for([] { return job_arrived(s_job + 1); }, 10s)) << e2e::read_text(s_at.bridge_log);
+    ++s_job;
+    std::string bytes = e2e::read_text(job_path(s_job, "bin"));
+    std::string text = e2e::read_text(job_path(s_job, "txt"));
+    EXPECT_EQ(text.find("[drawer pulse"), std::string::npos) << text;
+    EXPECT_EQ(bytes.find("\x1bp"), std::string::npos);
+    EXPECT_NE(text.find("덜 맵게 해 주세요p"), std::string::npos) << text;
+
+    // The paper's lines, without the reprint's own note, are the page's.
+    std::vector<std::string> paper;
+    for (auto const& line : paper_lines(text)) {
+        if (!line.starts_with("(재발행 "))
+            paper.push_back(line);
+    }
+    // The page's lines, percent-encoded so that they come back as plain ASCII.
+    std::string encoded = text_of("encodeURIComponent(TW.receiptLines.join('\\n'))");
+    std::string unescaped;
+    for (size_t i = 0; i < encoded.size(); ++i) {
+        if (encoded[i] == '%' && i + 2 < encoded.size()) {
+            unescaped += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            unescaped += encoded[i];
+        }
+    }
+    std::vector<std::string> screen = paper_lines(unescaped);
+    EXPECT_EQ(screen, paper) << "screen:\n" << unescaped << "\npaper:\n" << text;
+    EXPECT_GE(paper.size(), 20u);
+}
+
+TEST_F(PrintingEndToEnd, PaperOutShowsOnTheBoardAndRefusesTheReceipt)
+{
+    e2e::write_text(s_state, "paper-out\n");
+    value_of("TW.send('printerstatus');true");
+    ASSERT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('printerHealth').textContent").find("용지 없음") != std::string::npos; }, 10s))
+        << text_of("document.getElementById('printerHealth').textContent");
+    EXPECT_EQ(value_of("document.querySelector('#printerHealth .printer-pill').classList.contains('state-paper-out')"), "true");
+    snapshot("05-paper-out");
+
+    if (value_of("!!document.getElementById('receiptPrintBtn')") == "true") {
+        int before = s_job;
+        click("#receiptPrintBtn");
+        EXPECT_TRUE(e2e::wait_for(
+            [] { return text_of("document.getElementById('statusLine').textContent") == "프린터에 용지가 없습니다. 용지를 넣은 뒤 다시 인쇄하세요"; },
+            10s))
+            << text_of("document.getElementById('statusLine').textContent");
+        EXPECT_FALSE(job_arrived(before + 1)) << "nothing reached the printer";
+    }
+
+    e2e::write_text(s_state, "ok\n");
+    value_of("TW.send('printerstatus');true");
+    EXPECT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('printerHealth').textContent").find("정상") != std::string::npos; }, 10s));
+}
+
+} // namespace

@@ -1,0 +1,546 @@
+/* The printer set-up panel of the order board (openPrinterSetup), and the
+   printers' state in the board's header. The receipt printer and the
+   kitchen printer each get how they are connected (none, network, serial
+   port, USB, print queue), paper and spacing, and for the receipt printer
+   the cash drawer and the test prints. Every change is stored at once
+   through the bridge; the program answers with the settings as stored. */
+(function () {
+  'use strict';
+  var TW = window.TW = window.TW || {};
+
+  var KINDS = [
+    { key: 'none', text: '없음' },
+    { key: 'tcp', text: '네트워크' },
+    { key: 'com', text: '직렬 포트' },
+    { key: 'usb', text: 'USB' },
+    { key: 'queue', text: '인쇄 큐' }
+  ];
+  var BAUDS = ['9600', '19200', '38400', '57600', '115200'];
+  // The kitchen ticket's look: key, label, and the choices in order.
+  var STYLE = [
+    { key: 'when', label: '인쇄 시점', choices: ['주문 접수 때', '결제 끝난 뒤'] },
+    { key: 'font', label: '기본 글씨', choices: ['작게', '보통', '크게', '아주 크게'] },
+    { key: 'top', label: '위 여백', choices: ['없음', '보통', '넓게'] },
+    { key: 'bottom', label: '아래 여백', choices: ['없음', '보통', '넓게'] },
+    { key: 'order', label: '메뉴 순서', choices: ['주문 순서', '메뉴판 순서'] },
+    { key: 'lsp', label: '줄 간격', choices: ['좁게', '보통', '넓게'] },
+    { key: 'szname', label: '메뉴 이름 크기', choices: ['보통', '크게', '아주 크게'] },
+    { key: 'bname', label: '메뉴 이름 굵게', choices: ['아니오', '예'] },
+    { key: 'szopt', label: '옵션 크기', choices: ['보통', '크게', '아주 크게'] },
+    { key: 'bopt', label: '옵션 굵게', choices: ['아니오', '예'] },
+    { key: 'szno', label: '주문 번호 크기', choices: ['보통', '크게', '아주 크게'] },
+    { key: 'bno', label: '주문 번호 굵게', choices: ['아니오', '예'] },
+    { key: 'sztotal', label: '합계 크기', choices: ['보통', '크게', '아주 크게'] },
+    { key: 'btotal', label: '합계 굵게', choices: ['아니오', '예'] },
+    { key: 'szmemo', label: '요청 사항 크기', choices: ['보통', '크게', '아주 크게'] },
+    { key: 'bmemo', label: '요청 사항 굵게', choices: ['아니오', '예'] }
+  ];
+
+  var target = 'r';          // the printer on show: 'r' receipt, 'k' kitchen
+  var links = { r: null, k: null };
+  var kitchen = null;        // the last setKitchenCfg
+  var health = null;         // the last setPrinterHealth
+  var chosenKind = { r: null, k: null };
+
+  function el(tag, cls, text) {
+    var n = document.createElement(tag);
+    if (cls) n.className = cls;
+    if (text !== undefined && text !== null) n.textContent = String(text);
+    return n;
+  }
+  function button(cls, text, onClick) {
+    var b = el('button', cls, text);
+    b.type = 'button';
+    if (onClick) b.addEventListener('click', onClick);
+    return b;
+  }
+  function num(value, fallback) {
+    var n = parseInt(value, 10);
+    return isNaN(n) ? fallback : n;
+  }
+  function panel() { return TW.byId('printerSetup'); }
+
+  // A row of choices where one is on; pick(value) is called on a press.
+  function segmented(id, choices, pick) {
+    var box = el('div', 'ps-seg');
+    box.id = id;
+    choices.forEach(function (c) {
+      var b = button('ps-seg-btn', c.text, function () { pick(c.key); });
+      b.setAttribute('data-value', c.key);
+      box.appendChild(b);
+    });
+    return box;
+  }
+  function setSegment(id, value) {
+    var box = TW.byId(id);
+    if (!box) return;
+    Array.prototype.forEach.call(box.children, function (b) {
+      var on = b.getAttribute('data-value') === String(value);
+      b.classList.toggle('on', on);
+      b.setAttribute('aria-pressed', on ? 'true' : 'false');
+    });
+  }
+  function field(label, control, hint) {
+    var f = el('label', 'ps-field');
+    f.appendChild(el('span', 'ps-label', label));
+    f.appendChild(control);
+    if (hint) f.appendChild(el('span', 'ps-hint', hint));
+    return f;
+  }
+  function select(id, options, onChange) {
+    var s = el('select', 'ps-select');
+    s.id = id;
+    options.forEach(function (o) {
+      var opt = el('option', null, o.text);
+      opt.value = o.value;
+      s.appendChild(opt);
+    });
+    if (onChange) s.addEventListener('change', function () { onChange(s.value); });
+    return s;
+  }
+  function input(id, placeholder, mode) {
+    var i = el('input', 'ps-input');
+    i.id = id;
+    i.type = 'text';
+    i.autocomplete = 'off';
+    i.spellcheck = false;
+    if (mode) i.inputMode = mode;
+    if (placeholder) i.placeholder = placeholder;
+    return i;
+  }
+  function toggle(id, text, onChange) {
+    var wrap = el('label', 'ps-toggle');
+    var box = el('input');
+    box.type = 'checkbox';
+    box.id = id;
+    box.addEventListener('change', function () { onChange(box.checked); });
+    wrap.appendChild(box);
+    wrap.appendChild(el('span', 'ps-switch'));
+    wrap.appendChild(el('span', null, text));
+    return wrap;
+  }
+  function setValue(id, value) {
+    var n = TW.byId(id);
+    if (!n || document.activeElement === n) return;
+    if (n.type === 'checkbox') n.checked = !!value;
+    else n.value = value == null ? '' : String(value);
+  }
+  function fillSelect(id, options, keep) {
+    var s = TW.byId(id);
+    if (!s) return;
+    var old = keep !== undefined ? keep : s.value;
+    s.textContent = '';
+    options.forEach(function (o) {
+      var opt = el('option', null, o.text);
+      opt.value = o.value;
+      s.appendChild(opt);
+    });
+    if (old !== undefined && old !== null) s.value = old;
+    if (s.selectedIndex < 0 && s.options.length) s.selectedIndex = 0;
+  }
+
+  function build() {
+    var sheet = el('div', 'sheet ps-sheet hidden');
+    sheet.id = 'printerSetup';
+    sheet.setAttribute('role', 'dialog');
+    sheet.setAttribute('aria-modal', 'true');
+    sheet.setAttribute('aria-labelledby', 'psTitle');
+    var card = el('div', 'ps-card');
+    sheet.appendChild(card);
+
+    var head = el('div', 'ps-head');
+    var title = el('h2', null, '프린터 설정');
+    title.id = 'psTitle';
+    head.appendChild(title);
+    head.appendChild(button('btn small', '닫기', close));
+    card.appendChild(head);
+
+    var tabs = el('div', 'ps-tabs');
+    tabs.setAttribute('role', 'tablist');
+    [['r', '영수증 프린터'], ['k', '주방 프린터']].forEach(function (t) {
+      var b = button('ps-tab', t[1], function () { show(t[0]); });
+      b.setAttribute('data-target', t[0]);
+      b.setAttribute('role', 'tab');
+      tabs.appendChild(b);
+    });
+    card.appendChild(tabs);
+
+    var body = el('div', 'ps-body');
+    card.appendChild(body);
+
+    // Now: how it is connected and how it is.
+    var now = el('div', 'ps-now');
+    var nowText = el('div', 'ps-now-text');
+    nowText.appendChild(el('span', 'ps-now-label', '지금 연결'));
+    var via = el('b', 'ps-via', '-');
+    via.id = 'psVia';
+    nowText.appendChild(via);
+    now.appendChild(nowText);
+    var state = el('span', 'pill ps-state', '상태 확인 중');
+    state.id = 'psState';
+    now.appendChild(state);
+    now.appendChild(button('btn small', '상태 확인', function () { TW.send('printerstatus'); }));
+    body.appendChild(now);
+
+    // The connection.
+    var link = el('section', 'ps-group');
+    link.appendChild(el('h3', null, '연결 방식'));
+    var kinds = segmented('psKind', KINDS.concat([{ key: 'inherit', text: '영수증 프린터와 같음' }]), function (k) {
+      chosenKind[target] = k;
+      showKind(k);
+    });
+    link.appendChild(kinds);
+    var fields = el('div', 'ps-kind-fields');
+
+    var tcp = el('div', 'ps-grid');
+    tcp.setAttribute('data-kind', 'tcp');
+    tcp.appendChild(field('IP 주소', input('psIp', '192.168.0.50', 'decimal')));
+    tcp.appendChild(field('포트', input('psPort', '9100', 'numeric'), '보통 9100'));
+    fields.appendChild(tcp);
+
+    var com = el('div', 'ps-grid');
+    com.setAttribute('data-kind', 'com');
+    com.appendChild(field('포트', select('psComPort', [])));
+    com.appendChild(field('속도', select('psBaud', BAUDS.map(function (b) { return { value: b, text: b + ' bps' }; }))));
+    com.appendChild(field('데이터 비트', select('psBits', [{ value: '8', text: '8' }, { value: '7', text: '7' }])));
+    com.appendChild(field('패리티', select('psParity', [{ value: 'N', text: '없음' }, { value: 'E', text: '짝수' }, { value: 'O', text: '홀수' }])));
+    com.appendChild(field('정지 비트', select('psStop', [{ value: '1', text: '1' }, { value: '2', text: '2' }])));
+    com.appendChild(field('흐름 제어', select('psFlow', [{ value: 'none', text: '없음' }, { value: 'rtscts', text: 'RTS/CTS' }, { value: 'xonxoff', text: 'XON/XOFF' }])));
+    fields.appendChild(com);
+
+    var usb = el('div', 'ps-grid');
+    usb.setAttribute('data-kind', 'usb');
+    usb.appendChild(field('USB 프린터', select('psUsb', [])));
+    fields.appendChild(usb);
+
+    var queue = el('div', 'ps-grid');
+    queue.setAttribute('data-kind', 'queue');
+    queue.appendChild(field('인쇄 큐', select('psQueue', [])));
+    fields.appendChild(queue);
+
+    var none = el('p', 'ps-note', '영수증·주문표를 인쇄하지 않습니다. 현금서랍도 열리지 않습니다.');
+    none.setAttribute('data-kind', 'none');
+    fields.appendChild(none);
+    var same = el('p', 'ps-note', '영수증 프린터로 주문표를 인쇄합니다.');
+    same.setAttribute('data-kind', 'inherit');
+    fields.appendChild(same);
+    link.appendChild(fields);
+
+    var linkFoot = el('div', 'ps-row');
+    var linkError = el('span', 'ps-error hidden');
+    linkError.id = 'psLinkError';
+    linkFoot.appendChild(linkError);
+    var refresh = button('btn small', '목록 새로 고침', function () { TW.send('getprintlinks', target); });
+    linkFoot.appendChild(refresh);
+    var save = button('btn primary', '연결 저장', saveLink);
+    save.id = 'psSaveLink';
+    linkFoot.appendChild(save);
+    link.appendChild(linkFoot);
+    body.appendChild(link);
+
+    // Paper.
+    var paper = el('section', 'ps-group');
+    paper.appendChild(el('h3', null, '용지'));
+    var paperGrid = el('div', 'ps-grid');
+    paperGrid.appendChild(field('용지 폭', segmented('psWidth', [{ key: '80', text: '80mm' }, { key: '58', text: '58mm' }], function (w) {
+      setCfg(target === 'r' ? 'width' : 'kwidth', w);
+    })));
+    paperGrid.appendChild(field('한 줄 글자 수', select('psCols', [], function (v) { setCfg(target === 'r' ? 'cols' : 'kcols', v); })));
+    var spacing = input('psSpacing', '0', 'numeric');
+    spacing.addEventListener('change', function () { setCfg('linespacing', spacing.value.trim()); });
+    var spacingField = field('줄 간격', spacing, '0 은 프린터 기본값, 견본에서 고른 숫자');
+    spacingField.classList.add('ps-receipt-only');
+    paperGrid.appendChild(spacingField);
+    var gap = input('psBigGap', '10', 'numeric');
+    gap.addEventListener('change', function () { setCfg('biggap', gap.value.trim()); });
+    var gapField = field('큰 글씨 뒤 간격', gap, '0~100');
+    gapField.classList.add('ps-receipt-only');
+    paperGrid.appendChild(gapField);
+    paper.appendChild(paperGrid);
+    var paperToggles = el('div', 'ps-toggles');
+    paperToggles.appendChild(toggle('psCut', '인쇄 뒤 용지 자르기', function (on) { setCfg(target === 'r' ? 'cut' : 'kcut', on ? '1' : '0'); }));
+    var cancelReceipt = toggle('psCancelReceipt', '주문 취소 때 취소 영수증 인쇄', function (on) { setCfg('cancelreceipt', on ? '1' : '0'); });
+    cancelReceipt.classList.add('ps-receipt-only');
+    paperToggles.appendChild(cancelReceipt);
+    var autoPrint = toggle('psAuto', '새 주문 주문표 자동 인쇄', function (on) { setCfg('kauto', on ? '1' : '0'); });
+    autoPrint.classList.add('ps-kitchen-only');
+    paperToggles.appendChild(autoPrint);
+    paper.appendChild(paperToggles);
+    body.appendChild(paper);
+
+    // The cash drawer, on the receipt printer.
+    var drawer = el('section', 'ps-group ps-receipt-only');
+    drawer.appendChild(el('h3', null, '현금서랍'));
+    var drawerRow = el('div', 'ps-grid');
+    drawerRow.appendChild(toggle('psDrawer', '현금 결제 때 서랍 열기', function (on) { setCfg('enable', on ? '1' : '0'); }));
+    drawerRow.appendChild(field('서랍 핀', segmented('psPin', [{ key: '2', text: '2번 핀' }, { key: '5', text: '5번 핀' }], function (p) { setCfg('pin', p); })));
+    drawer.appendChild(drawerRow);
+    body.appendChild(drawer);
+
+    // The kitchen ticket's look.
+    var look = el('section', 'ps-group ps-kitchen-only');
+    look.appendChild(el('h3', null, '주문표 모양'));
+    var lookGrid = el('div', 'ps-grid ps-style');
+    STYLE.forEach(function (s) {
+      var options = s.choices.map(function (text, i) { return { value: String(i), text: text }; });
+      lookGrid.appendChild(field(s.label, select('psStyle-' + s.key, options, function (v) {
+        TW.send('setkitchencfg', s.key + '=' + encodeURIComponent(v));
+      })));
+    });
+    look.appendChild(lookGrid);
+    body.appendChild(look);
+
+    // Test prints, on the receipt printer.
+    var prints = el('section', 'ps-group ps-receipt-only');
+    prints.appendChild(el('h3', null, '시험 인쇄'));
+    var printRow = el('div', 'ps-row ps-prints');
+    printRow.appendChild(button('btn', '시험 인쇄', function () { TW.send('printtest'); }));
+    printRow.appendChild(button('btn', '눈금 인쇄', function () { TW.send('printruler'); }));
+    printRow.appendChild(button('btn', '줄간격 견본', function () { TW.send('printspacing'); }));
+    prints.appendChild(printRow);
+    body.appendChild(prints);
+
+    sheet.addEventListener('click', function (e) { if (e.target === sheet) close(); });
+    document.body.appendChild(sheet);
+  }
+
+  function show(which) {
+    target = which;
+    var p = panel();
+    Array.prototype.forEach.call(p.querySelectorAll('.ps-tab'), function (b) {
+      var on = b.getAttribute('data-target') === which;
+      b.classList.toggle('active', on);
+      b.setAttribute('aria-selected', on ? 'true' : 'false');
+    });
+    p.classList.toggle('ps-kitchen', which === 'k');
+    var inherit = TW.byId('psKind').querySelector('[data-value="inherit"]');
+    if (inherit) inherit.classList.toggle('hidden', which !== 'k');
+    TW.show('psLinkError', false);
+    render();
+    TW.send('getprintlinks', which);
+  }
+
+  function open() {
+    if (!panel()) build();
+    TW.show('printerSetup', true);
+    show(target);
+    TW.send('getprintcfg');
+    TW.send('getkitchencfg');
+    TW.send('printerstatus');
+  }
+  function close() { TW.show('printerSetup', false); }
+
+  function setCfg(key, value) { TW.send('setprintcfg', key, String(value)); }
+
+  // The saved connection text as the kind and its fields. Without an
+  // address the receipt printer is the queue named in the settings (or the
+  // first USB printer), and the kitchen printer is the receipt printer.
+  function parseLink(saved, name, which) {
+    var parts = String(saved || '').split('|');
+    var kind = parts[0];
+    if (kind === '' || kind === 'legacy') {
+      if (name) return { kind: 'queue', queue: name };
+      return { kind: which === 'k' ? 'inherit' : 'usb' };
+    }
+    if (kind === 'tcp') return { kind: 'tcp', ip: parts[1], port: parts[2] };
+    if (kind === 'com') return { kind: 'com', port: parts[1], baud: parts[2], bits: parts[3], parity: parts[4], stop: parts[5], flow: parts[6] };
+    if (kind === 'usb') return { kind: 'usb', id: (parts[1] || '').toLowerCase() };
+    if (kind === 'queue') {
+      var decoded = '';
+      try { decoded = decodeURIComponent(parts.slice(1).join('|')); } catch (e) { decoded = ''; }
+      return { kind: 'queue', queue: decoded };
+    }
+    if (kind === 'none' || kind === 'inherit') return { kind: kind };
+    return { kind: 'tcp' };
+  }
+
+  function isIpv4(text) {
+    var parts = String(text).split('.');
+    if (parts.length !== 4) return false;
+    for (var i = 0; i < 4; i++) {
+      if (!/^(0|[1-9][0-9]{0,2})$/.test(parts[i])) return false;
+      var n = parseInt(parts[i], 10);
+      if (n > 255 || (i === 0 && (n < 1 || n > 223))) return false;
+    }
+    return true;
+  }
+
+  function linkError(text) {
+    TW.setText('psLinkError', text);
+    TW.show('psLinkError', !!text);
+  }
+
+  // The connection the fields describe, or null with the reason shown.
+  function composeLink() {
+    var kind = chosenKind[target];
+    if (kind === 'none' || kind === 'inherit') return kind;
+    if (kind === 'tcp') {
+      var ip = TW.byId('psIp').value.trim();
+      var port = TW.byId('psPort').value.trim() || '9100';
+      if (!isIpv4(ip)) { linkError('IP 주소를 확인해 주세요 (예: 192.168.0.50)'); return null; }
+      if (!/^[1-9][0-9]{0,4}$/.test(port) || parseInt(port, 10) > 65535) { linkError('포트는 1~65535 사이의 숫자입니다'); return null; }
+      return 'tcp|' + ip + '|' + port;
+    }
+    if (kind === 'com') {
+      var comPort = TW.byId('psComPort').value;
+      if (!comPort) { linkError('이 PC 에서 찾은 직렬 포트가 없습니다'); return null; }
+      return ['com', comPort, TW.byId('psBaud').value, TW.byId('psBits').value, TW.byId('psParity').value,
+        TW.byId('psStop').value, TW.byId('psFlow').value, 'v1'].join('|');
+    }
+    if (kind === 'usb') {
+      var id = TW.byId('psUsb').value;
+      if (!id) { linkError('이 PC 에 연결된 USB 프린터를 찾지 못했습니다'); return null; }
+      return 'usb|' + id;
+    }
+    if (kind === 'queue') {
+      var name = TW.byId('psQueue').value;
+      if (!name) { linkError('고를 인쇄 큐가 없습니다'); return null; }
+      return 'queue|' + encodeURIComponent(name);
+    }
+    return null;
+  }
+
+  function saveLink() {
+    linkError('');
+    var text = composeLink();
+    if (text) TW.send('setprintlink', target, text);
+  }
+
+  function showKind(kind) {
+    setSegment('psKind', kind);
+    Array.prototype.forEach.call(panel().querySelectorAll('.ps-kind-fields > [data-kind]'), function (n) {
+      n.classList.toggle('hidden', n.getAttribute('data-kind') !== kind);
+    });
+  }
+
+  function colsOptions(auto) {
+    var options = [{ value: '0', text: '자동 (' + auto + '글자)' }];
+    for (var c = 20; c <= 96; c += 2) options.push({ value: String(c), text: c + '글자' });
+    return options;
+  }
+
+  function renderLinks() {
+    var info = links[target];
+    if (!info) return;
+    fillSelect('psQueue', (info.queues || []).map(function (q) { return { value: q, text: q }; }));
+    fillSelect('psUsb', (info.usb || []).map(function (u) { return { value: u.id, text: u.name + ' · ' + u.id.slice(0, 8) }; }));
+    fillSelect('psComPort', (info.com || []).map(function (c) { return { value: c.port, text: c.port + ' · ' + c.name }; }));
+    var cfg = TW.printCfg || {};
+    var saved = parseLink(info.saved, target === 'r' ? cfg.name : (kitchen ? kitchen.name : ''), target);
+    if (!chosenKind[target]) chosenKind[target] = saved.kind;
+    if (saved.kind === 'tcp') { setValue('psIp', saved.ip || ''); setValue('psPort', saved.port || '9100'); }
+    if (saved.kind === 'com') {
+      if (saved.port && !Array.prototype.some.call(TW.byId('psComPort').options, function (o) { return o.value === saved.port; })) {
+        var keep = el('option', null, saved.port + ' · 지금 없음');
+        keep.value = saved.port;
+        TW.byId('psComPort').appendChild(keep);
+      }
+      setValue('psComPort', saved.port); setValue('psBaud', saved.baud); setValue('psBits', saved.bits);
+      setValue('psParity', saved.parity); setValue('psStop', saved.stop); setValue('psFlow', saved.flow);
+    }
+    if (saved.kind === 'usb' && saved.id) setValue('psUsb', saved.id);
+    if (saved.kind === 'queue' && saved.queue) setValue('psQueue', saved.queue);
+    showKind(chosenKind[target]);
+    TW.setText('psVia', info.description || '-');
+  }
+
+  function renderState() {
+    var box = TW.byId('psState');
+    if (!box || !health) return;
+    var h = target === 'r' ? health.receipt : health.kitchen;
+    if (!h) return;
+    box.textContent = h.text;
+    box.className = 'pill ps-state state-' + h.state;
+  }
+
+  function render() {
+    var p = panel();
+    if (!p) return;
+    var cfg = TW.printCfg;
+    if (cfg) {
+      var receipt = target === 'r';
+      var width = receipt ? cfg.width : cfg.kwidth;
+      setSegment('psWidth', width);
+      fillSelect('psCols', colsOptions(receipt ? cfg.colsauto : cfg.kcolsauto), String(receipt ? cfg.cols : cfg.kcols));
+      setValue('psSpacing', cfg.linespacing);
+      setValue('psBigGap', cfg.biggap);
+      setValue('psCut', num(receipt ? cfg.cut : (kitchen && kitchen.cut !== undefined ? kitchen.cut : cfg.cut), 1) !== 0);
+      setValue('psCancelReceipt', num(cfg.cancelreceipt, 1) === 1);
+      setValue('psDrawer', num(cfg.drawer, 1) !== 0);
+      setSegment('psPin', cfg.pin);
+      setValue('psAuto', num(cfg.kauto, 0) === 1);
+      TW.setText('psVia', receipt ? cfg.via : cfg.kvia);
+    }
+    if (kitchen) STYLE.forEach(function (s) { setValue('psStyle-' + s.key, kitchen[s.key]); });
+    renderLinks();
+    renderState();
+  }
+
+  // The board's header: one pill per printer (one only when the kitchen
+  // prints on the receipt printer).
+  function renderHeader() {
+    var box = TW.byId('printerHealth');
+    if (!box || !health) return;
+    box.textContent = '';
+    function pill(name, h) {
+      var b = button('pill printer-pill state-' + h.state, null, open);
+      b.title = name + ' 프린터: ' + h.text + (h.via ? ' (' + h.via + ')' : '');
+      b.appendChild(el('span', 'dot'));
+      b.appendChild(el('span', 'printer-pill-name', name));
+      b.appendChild(el('span', 'printer-pill-state', h.text));
+      b.setAttribute('data-printer', name === '영수증' ? 'r' : 'k');
+      box.appendChild(b);
+    }
+    if (health.receipt) pill(health.kitchen && health.kitchen.same ? '프린터' : '영수증', health.receipt);
+    if (health.kitchen && !health.kitchen.same) pill('주방', health.kitchen);
+  }
+
+  window.openPrinterSetup = open;
+
+  window.setPrintCfg = function (cfg) {
+    TW.printCfg = cfg || {};
+    if (TW.onPrintCfg) TW.onPrintCfg(TW.printCfg);
+    render();
+  };
+  window.setKitchenCfg = function (cfg) {
+    kitchen = cfg || {};
+    render();
+  };
+  window.setPrintLinks = function (info) {
+    if (!info) return;
+    var which = info.target === 'k' ? 'k' : 'r';
+    links[which] = info;
+    if (which === target) renderLinks();
+  };
+  window.printLinkSaved = function (ok) {
+    var saved = ok === true || ok === 'true';
+    if (saved) {
+      TW.toast('연결을 저장했습니다');
+      TW.send('getprintlinks', target);
+      TW.send('printerstatus');
+    } else {
+      linkError('연결 설정이 올바르지 않습니다');
+    }
+  };
+  window.setPrinterHealth = function (h) {
+    health = h || null;
+    renderHeader();
+    renderState();
+  };
+  var previousResult = window.setPrintLinkResult;
+  window.setPrintLinkResult = function (ok, message) {
+    if (previousResult) previousResult(ok, message);
+    TW.send('printerstatus');
+  };
+
+  document.addEventListener('keydown', function (e) {
+    var p = panel();
+    if (e.key === 'Escape' && p && !p.classList.contains('hidden')) close();
+  });
+  var openButton = TW.byId('printerBtn');
+  if (openButton) openButton.addEventListener('click', open);
+
+  // The printers are asked for their state now and then, and after every job.
+  TW.send('printerstatus');
+  setInterval(function () { TW.send('printerstatus'); }, 60000);
+})();
