@@ -118,6 +118,12 @@ void DocumentWriter::cut()
 void DocumentWriter::put_text(std::string_view utf8)
 {
     std::string clean = without_controls(utf8);
+    // Code page 949 has the horizontal bar but not the em dash it looks
+    // like; the texts use the em dash, so it prints as the bar.
+    if (m_record.codepage == default_codepage) {
+        for (size_t at = clean.find("\xE2\x80\x94"); at != std::string::npos; at = clean.find("\xE2\x80\x94", at + 3))
+            clean[at + 2] = '\x95';
+    }
     // A code page the machine does not know gets the text as it is.
     if (auto converted = os::codepage::from_utf8(m_record.codepage, clean))
         m_bytes.append(*converted);

@@ -199,10 +199,11 @@ TEST_F(PrintingEndToEnd, ReceiptOnScreenMatchesThePaperAndAMemoCannotOpenTheDraw
     ASSERT_TRUE(e2e::wait_for([&] { return value_of("!!document.querySelector(" + card + ")") == "true"; }, 10s));
     value_of("document.querySelector(" + card + ").click();true");
     ASSERT_TRUE(e2e::wait_for([] { return value_of("!!document.getElementById('receiptViewBtn')") == "true"; }, 10s));
+    snapshot("04-detail-receipt-buttons");
     click("#receiptViewBtn");
     ASSERT_TRUE(e2e::wait_for([] { return value_of("Array.isArray(TW.receiptLines)") == "true"; }, 10s)) << e2e::read_text(s_at.bridge_log);
     value_of("document.querySelector('#orderDetail .rv-paper').scrollIntoView();true");
-    snapshot("04-receipt-view");
+    snapshot("05-receipt-view");
 
     click("#receiptPrintBtn");
     ASSERT_TRUE(e2e::wait_for([] { return job_arrived(s_job + 1); }, 10s)) << e2e::read_text(s_at.bridge_log);
@@ -242,7 +243,7 @@ TEST_F(PrintingEndToEnd, PaperOutShowsOnTheBoardAndRefusesTheReceipt)
     ASSERT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('printerHealth').textContent").find("용지 없음") != std::string::npos; }, 10s))
         << text_of("document.getElementById('printerHealth').textContent");
     EXPECT_EQ(value_of("document.querySelector('#printerHealth .printer-pill').classList.contains('state-paper-out')"), "true");
-    snapshot("05-paper-out");
+    snapshot("06-paper-out");
 
     if (value_of("!!document.getElementById('receiptPrintBtn')") == "true") {
         int before = s_job;

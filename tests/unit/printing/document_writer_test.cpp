@@ -134,6 +134,9 @@ TEST(DocumentWriter, TextIsConvertedPerCharacter)
     auto document = w.finish("t");
     ASSERT_TRUE(document.ok());
     EXPECT_EQ(document.value().bytes, "\xB0\xA1?\xB3\xAAp") << "an emoji becomes '?', the rest stays code page 949";
+    DocumentWriter dash(record, receipt_capacity, WithView::No);
+    dash.text("가—나");
+    EXPECT_EQ(dash.finish("t").value().bytes, "\xB0\xA1\xA1\xAA\xB3\xAA") << "the em dash prints as the horizontal bar";
     record.codepage = 99999;
     DocumentWriter unknown(record, receipt_capacity, WithView::No);
     unknown.text("가");
