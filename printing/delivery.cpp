@@ -6,6 +6,7 @@
 #include "printing/connection_address.h"
 #include "printing/local_printers.h"
 #include "printing/print_queue.h"
+#include "printing/utf8_text.h"
 
 #include <cstdio>
 #include <memory>
@@ -146,7 +147,10 @@ Status raw_spooler_job(std::string_view queue_name, std::string_view bytes)
     if (queue_name.empty())
         return failure("프린터 이름이 비어 있습니다 — 설정 → 프린터 연결에서 프린터를 고르십시오 (시스템 기본 프린터로는 "
                        "보내지 않습니다)");
-    if (queue_name.size() > 1023)
+    size_t characters = 0;
+    for (char c : queue_name)
+        characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    if (characters > max_queue_name_characters || !is_valid_utf8(queue_name))
         return failure("프린터 이름이 올바르지 않거나 너무 깁니다");
     auto attempt = [&]() -> std::optional<os::spooler::JobFailure> {
         return os::spooler::raw_job(queue_name, spooler_job_title, bytes);

@@ -32,6 +32,7 @@ inline constexpr int close_wait_ms = 1000;
 inline constexpr char const* partial_send_suffix = " — 일부 전송됨. 출력 여부 확인 후 재인쇄하세요";
 inline constexpr char const* text_sent = "프린터로 인쇄 데이터를 전송했습니다";
 inline constexpr char const* spooler_job_title = "Tilla Receipt";
+inline constexpr size_t max_queue_name_characters = 256;
 
 // Where a job goes: the connection address, or for an empty address the
 // older routes (the print queue named in the record, else the first USB

@@ -167,6 +167,8 @@ TEST_F(PrivateCups, QueuesThatCannotBeUsed)
     EXPECT_EQ(unnamed.error().message,
         "프린터 이름이 비어 있습니다 — 설정 → 프린터 연결에서 프린터를 고르십시오 (시스템 기본 프린터로는 보내지 않습니다)");
     EXPECT_EQ(raw_spooler_job("tbraw", "").error().message, "보낼 내용이 없습니다");
+    EXPECT_EQ(raw_spooler_job(std::string(257, 'q'), "x").error().message, "프린터 이름이 올바르지 않거나 너무 깁니다");
+    EXPECT_EQ(raw_spooler_job("bad\xFF", "x").error().message, "프린터 이름이 올바르지 않거나 너무 깁니다");
 }
 
 } // namespace
