@@ -87,7 +87,7 @@ struct NotifySettings {
 // sign first for a negative amount.
 std::string group_thousands(int64_t amount);
 
-// The integer value of a command field the way the old C library reads it:
+// The integer value of a command field the way C's atoi reads it:
 // leading blanks, an optional sign, digits up to the first other character;
 // 0 when there are none. Clamped to the type's range.
 int64_t field_integer(std::string_view text);

@@ -2,27 +2,8 @@
 
 #include "foundation/log.h"
 
-#include <exception>
 
 namespace tillbay::app {
-
-namespace {
-
-// Timers and the badge's mouse arrive from the GTK main loop: a failure is
-// logged and the program goes on.
-template<typename F>
-void guarded(char const* what, F&& work)
-{
-    try {
-        work();
-    } catch (std::exception const& e) {
-        log::bridge("UI", std::string(what) + e.what());
-    } catch (...) {
-        log::bridge("UI", std::string(what) + "알 수 없는 예외");
-    }
-}
-
-} // namespace
 
 AlertWiring::AlertWiring(gtk::AlertConfig config)
     : m_desktop(std::move(config))
@@ -60,12 +41,12 @@ void AlertWiring::shut_down()
 
 void AlertWiring::tick()
 {
-    guarded("알림 타이머 실패: ", [&] { m_alert.tick(); });
+    log::guarded("알림 타이머 실패", [&] { m_alert.tick(); });
 }
 
 void AlertWiring::flash_ended()
 {
-    guarded("알림 깜빡임 종료 실패: ", [&] { m_alert.flash_end(); });
+    log::guarded("알림 깜빡임 종료 실패", [&] { m_alert.flash_end(); });
 }
 
 void AlertWiring::badge_pressed(int x, int y) { m_alert.badge_pressed(x, y); }

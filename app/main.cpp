@@ -1,35 +1,38 @@
 // tillbay: the counter program "TILLWAVE POS".
 //
-// main() runs the start-up in its fixed order on the GTK main thread (the UI
-// thread), then the main loop. Everything the user sees is created here and
-// destroyed when the main window goes; worker threads reach the UI thread
-// only through the app-message queue and the bridge queue.
+// main() runs the start-up phases in their fixed order on the GTK main thread
+// (the UI thread), then the main loop. Everything the user sees is created
+// here. At the end every worker is stopped and joined before the objects it
+// reaches are destroyed.
 
 #include "alert_wiring.h"
-#include "printing_wiring.h"
 #include "embedded_resources.h"
 #include "main_view.h"
+#include "program.h"
 
+#include "base/thread_role.h"
+#include "bridge/page_script.h"
+#include "bridge/policy.h"
 #include "foundation/log.h"
 #include "foundation/paths.h"
 #include "foundation/settings.h"
 #include "foundation/user_files.h"
-#include "bridge/page_script.h"
-#include "bridge/policy.h"
-#include "shell/service_watch.h"
-#include "shell/app_queue.h"
-#include "shell/main_window.h"
+#include "orders/order_wiring.h"
 #include "os/fs.h"
+#include "os/http.h"
 #include "os/linux/gtk_main_window.h"
 #include "os/linux/webkit_automation.h"
 #include "os/linux/webkit_view.h"
-#include "orders/order_wiring.h"
 #include "server/login_family.h"
-#include "session/session.h"
+#include "server/push_channel.h"
 #include "server/transport.h"
-#include "update/self_update.h"
+#include "shell/app_queue.h"
+#include "shell/main_window.h"
+#include "shell/service_watch.h"
 #include "update/bundle.h"
+#include "update/self_update.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,7 +40,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace tillbay::app {
 
@@ -47,6 +49,10 @@ namespace {
 // longer value is ignored as a whole.
 constexpr size_t max_udf_length = 259;
 constexpr size_t max_testport_length = 15;
+
+// How long the end of the program waits for the push channel's threads once
+// every connection has been aborted.
+constexpr int channel_stop_wait_ms = 5000;
 
 // The test port: digits only, 1 to 15 of them.
 std::optional<std::string> test_port_digits()
@@ -84,38 +90,20 @@ std::string tray_icon_path()
     return path;
 }
 
-struct Program {
-    std::unique_ptr<shell::AppQueue> app_queue;
-    std::unique_ptr<gtk::MainWindow> window;
-    std::unique_ptr<shell::MainWindow> shell;
-    std::unique_ptr<shell::ShellFamily> shell_family;
-    std::unique_ptr<bridge::PagePolicy> policy;
-    std::unique_ptr<MainView> view;
-    std::unique_ptr<gtk::AutomationServer> automation;
-    std::unique_ptr<shell::ServiceWatch> service_watch;
-    std::unique_ptr<server::LoginFamily> login_family;
-    std::unique_ptr<orders::OrderWiring> orders;
-    std::unique_ptr<PrintingWiring> printing;
-    server::UpdateState update_state;
-    bool test_port = false;
-    int exit_code = 0;
-    std::unique_ptr<AlertWiring> alert;
-};
-
 Program* g_program = nullptr;
+
+bridge::Bridge& the_bridge() { return g_program->view->bridge(); }
+
+// ---- what the workers hand to the UI thread ---------------------------------
 
 void handle_app_message(shell::AppMessage& message)
 {
     Program& program = *g_program;
     if (!program.view)
         return;
-    bridge::Bridge& bridge = program.view->bridge();
-    if (program.orders && program.orders->take_app_message(message))
-        return;
     switch (message.id) {
     case shell::AppMessageId::Drain:
-    case shell::AppMessageId::OrderEvent:
-        bridge.drain();
+        the_bridge().drain();
         return;
     case shell::AppMessageId::Tray:
         program.shell->bring_to_front();
@@ -124,7 +112,7 @@ void handle_app_message(shell::AppMessage& message)
         break;
     }
     if (auto command = shell::internal_command_for(message))
-        bridge.queue_internal(std::move(*command));
+        the_bridge().queue_internal(std::move(*command));
 }
 
 // Runs a whole script for the document a Page stands for.
@@ -134,43 +122,46 @@ void page_script(bridge::Page& page, std::string const& script)
     std::optional<uint64_t> generation;
     if (document)
         generation = document->generation();
-    g_program->view->bridge().page_callback(script, generation);
+    the_bridge().on_ui([script, generation] { the_bridge().page_callback(script, generation); });
 }
 
 void send_update_state(bridge::Page& page)
 {
-    auto const& state = g_program->update_state;
+    auto state = g_program->update_state.get();
     page_script(page, update::update_state_script(state.name, state.message));
 }
 
 void send_service_state(bridge::Page& page)
 {
-    auto& service = g_program->view->bridge().service_state();
+    auto& service = the_bridge().service_state();
     page_script(page, bridge::service_block_script(service.block()));
     page_script(page, service.server_down_script());
 }
 
 // Opens a page the sign-in commands ask for: the two local pages as files,
-// every other page from the UI bundle.
+// every other page from the UI bundle. The sign-ins run on the command lane,
+// so the navigation itself is handed to the UI thread.
 void open_page(std::string_view name)
 {
-    if (name == "login.html" || name == "orders.html")
-        g_program->view->host().open_local_page(name);
-    else
-        g_program->view->navigate(bridge::ui_origin() + "/" + std::string(name));
+    the_bridge().on_ui([name = std::string(name)] {
+        if (name == "login.html" || name == "orders.html")
+            g_program->view->host().open_local_page(name);
+        else
+            g_program->view->navigate(bridge::ui_origin() + "/" + name);
+    });
 }
 
 void start_update_thread()
 {
     update::Hooks hooks;
     hooks.state = [](std::string const& state, std::string const& message) {
-        g_program->view->bridge().queue_internal(update::updstate_command(state, message));
+        the_bridge().queue_internal(update::updstate_command(state, message));
     };
     hooks.staged = [] { g_program->app_queue->post(shell::AppMessageId::UpdateReady); };
     hooks.failed = [](std::string const& error) {
         g_program->app_queue->post_text(shell::AppMessageId::UpdateFailed, 0, error);
     };
-    hooks.status = [](std::string const& message) { g_program->view->bridge().queue_internal("\x01toast</>" + message); };
+    hooks.status = [](std::string const& message) { the_bridge().queue_internal("\x01toast</>" + message); };
     update::start_thread(std::move(hooks));
 }
 
@@ -182,74 +173,17 @@ void fail_in_loop(std::string_view text)
     gtk_main_quit();
 }
 
-// The web view part of the start, inside the main loop: the view with its
-// guard script, the UI folder on the UI virtual host, the first page, and the
-// threads that start once the view exists.
-gboolean start_web_view(gpointer)
+// ---- start-up phases ----------------------------------------------------------
+
+// The settings, once for the whole run, and the UI bundle the run will use:
+// the command-line switches ("--rollback-ui" once, every "--retry-ui") and a
+// verified bundle from the installation copy when there is none.
+void read_settings_and_bundle(int argc, char** argv)
 {
-    Program& program = *g_program;
-    std::string page_script = bridge::load_page_script();
-    std::string guard = program.policy->guard_script(page_script);
-    if (!program.view->create_view(guard, program.test_port)) {
-        fail_in_loop("화면 보호 설정을 준비하지 못했습니다. WebKitGTK 화면 구성요소를 확인해 주세요.");
-        return G_SOURCE_REMOVE;
-    }
-    program.window->set_content(program.view->view()->widget());
-    program.window->show();
-
-    bool mapped = gtk::ui_folder_mapped();
-    program.view->host().set_virtual_host_mapped(mapped);
-    if (!mapped) {
-        log::bridge("UI", "화면 묶음 폴더가 없다 — 화면 중단");
-        fail_in_loop("검증된 화면을 연결하지 못했습니다. 화면 구성요소와 화면 갱신 상태를 확인해 주세요.");
-        return G_SOURCE_REMOVE;
-    }
-    log::bridge("RELAY", "창구 중계 등록 filter=0x00000000 event=0x00000000");
-    log::bridge("UI", "가맹점 화면 로컬(" + bridge::ui_origin() + "/ → " + bundle::root_in_use().value_or("") + ")");
-
-    program.view->host().open_local_page("login.html");
-
-    program.service_watch = std::make_unique<shell::ServiceWatch>(program.view->bridge().service_state(),
-        settings::server().webhost, shell::fetch_from_web_host,
-        [](std::string command) { g_program->view->bridge().queue_internal(std::move(command)); },
-        shell::configured_service_watch_period());
-    program.service_watch->start();
-    start_update_thread();
-    return G_SOURCE_REMOVE;
-}
-
-int run(int argc, char** argv)
-{
-    // 1. The crash report comes first, so that everything after it is covered.
-    log::install_crash_report();
-    gtk_init(&argc, &argv);
-
-    // 3. A staged program update: when the new program is in place, it is
-    // started with this command line and this process ends before any window.
-    if (update::swap_at_start(argv))
-        return 0;
-
-    Program program;
-    g_program = &program;
-    // 2. The queues and their lock live in the app queue and the bridge.
-    program.app_queue = std::make_unique<shell::AppQueue>([] {
-        g_idle_add(
-            [](gpointer) -> gboolean {
-                g_program->app_queue->drain_on_ui_thread(handle_app_message);
-                return G_SOURCE_REMOVE;
-            },
-            nullptr);
-    });
-
-    // 5. The server settings, once for the whole run.
     settings::migrate_old_server_settings();
     settings::read_server_settings();
-    auto const& server = settings::server();
+    (void)bundle::set_web_host(settings::server().webhost);
 
-    // 6. Bundles of different web hosts are kept apart.
-    (void)bundle::set_web_host(server.webhost);
-
-    // 7. Command-line switches: the first "--rollback-ui" only, every "--retry-ui".
     bool rolled_back = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--rollback-ui") == 0 && !rolled_back) {
@@ -262,82 +196,78 @@ int run(int argc, char** argv)
         if (std::strcmp(argv[i], "--retry-ui") == 0)
             (void)bundle::clear_held_back();
     }
-
-    // 8-9. A verified bundle from the installation copy when there is none.
     if (bundle::seed_from_installation())
         log::bridge("UI", "설치본에서 검증된 화면 묶음을 준비했습니다");
     if (!bundle::leased())
         log::bridge("UI", "검증된 화면 묶음이 없어 이전 설치 화면을 임시 사용합니다. 다음 갱신에서 묶음을 준비합니다");
+}
 
-    // 10. The page policy.
+std::optional<std::string> bundle_page_file(std::string_view name)
+{
+    auto path = bundle::resolve(name);
+    if (!path.ok() || !os::file_exists(path.value()))
+        return std::nullopt;
+    return path.release_value();
+}
+
+bool build_page_policy(Program& program)
+{
     bridge::PolicySource source;
-    source.page_file = [](std::string_view name) -> std::optional<std::string> {
-        auto path = bundle::resolve(name);
-        if (!path.ok() || !os::file_exists(path.value()))
-            return std::nullopt;
-        return path.release_value();
-    };
+    source.page_file = bundle_page_file;
     source.active_bundle_dir = []() -> std::optional<std::string> {
         if (!bundle::leased())
             return std::nullopt;
         return bundle::root_in_use();
     };
-    source.web_host = server.webhost;
+    source.web_host = settings::server().webhost;
     auto policy = bridge::PagePolicy::build(source);
     if (!policy.ok()) {
         log::bridge("UI", "화면 경로 준비 실패: " + policy.error().detail);
         gtk::message_box(nullptr, gtk::BoxIcon::Error, "허용된 화면 경로를 준비하지 못했습니다. 설치와 화면 갱신을 확인해 주세요.");
-        return 1;
+        return false;
     }
     program.policy = std::make_unique<bridge::PagePolicy>(policy.release_value());
+    return true;
+}
 
-    // 11. The secure transport.
-    transport::configure(server.tls, server.tlsfp, server.host);
-
-    // 12. The owner's remembered sign-in never outlives a run.
-    userfiles::remove_merchant_file();
-
-    // 14. The main window.
+void create_main_window(Program& program)
+{
     gtk::MainWindow::Events events;
     events.f11 = [] {
         if (g_program->view)
-            g_program->view->bridge().queue_internal("setfull");
+            the_bridge().queue_internal("setfull");
     };
     events.close_requested = [] { return g_program->shell->confirm_close(); };
-    events.destroyed = [] {
-        Program& p = *g_program;
-        p.window->stop_timers();
-        if (p.alert)
-            p.alert->shut_down();
-        if (p.orders)
-            p.orders->shut_down();
-        if (p.printing)
-            p.printing->shut_down();
-        if (p.service_watch)
-            p.service_watch->stop();
-        p.automation.reset();
-    };
+    events.destroyed = [] { stop_workers(*g_program); };
     events.alert_tick = [] {
         if (g_program->alert)
             g_program->alert->tick();
     };
     program.window = std::make_unique<gtk::MainWindow>(std::move(events), resources::find("icon.png"));
     program.window->show();
+}
 
+void create_main_view(Program& program)
+{
     program.view = std::make_unique<MainView>(*program.policy,
         bridge::WebViewHostConfig {
-            [](std::string_view name) -> std::optional<std::string> {
-                auto path = bundle::resolve(name);
-                if (!path.ok() || !os::file_exists(path.value()))
-                    return std::nullopt;
-                return path.release_value();
+            bundle_page_file,
+            [] {
+                if (g_program->door)
+                    g_program->door->before_login_page();
             },
-            [] {},
             [] { g_program->app_queue->post(shell::AppMessageId::Drain); },
         });
     program.view->set_on_web_process_gone([] { g_program->app_queue->post(shell::AppMessageId::NavRefresh); });
-    bridge::Bridge& bridge = program.view->bridge();
-    program.orders = std::make_unique<orders::OrderWiring>(bridge, *program.app_queue);
+    program.lane.start();
+    the_bridge().set_lane(&program.lane);
+}
+
+// The command families and the hooks that join them to the page set-up.
+void wire_families(Program& program)
+{
+    bridge::Bridge& bridge = the_bridge();
+    program.orders = std::make_unique<orders::OrderWiring>(bridge);
     program.orders->attach();
 
     shell::MainWindow::Context shell_context;
@@ -347,31 +277,34 @@ int run(int argc, char** argv)
     shell_context.ui_version = [] { return bundle::ui_version_in_use(); };
     shell_context.server_host = [] { return settings::server().host; };
     shell_context.test_port = [] { return g_program->test_port; };
-    shell_context.run_page_script = [](std::string_view script) { g_program->view->bridge().page_callback(script); };
-    shell_context.status = [](std::string_view text) { g_program->view->bridge().status(text); };
+    shell_context.run_page_script = [](std::string_view script) { the_bridge().page_callback(script); };
+    shell_context.status = [](std::string_view text) { the_bridge().status(text); };
     shell_context.send_service_state = send_service_state;
     program.shell = std::make_unique<shell::MainWindow>(std::move(shell_context));
     program.shell_family = std::make_unique<shell::ShellFamily>(*program.shell, *program.window);
-    bridge.set_family(bridge::FamilySlot::Pc, program.shell_family.get());
+    bridge.add_family(bridge::FamilySlot::Pc, program.shell_family.get());
 
     server::LoginHooks login;
     login.navigate = open_page;
-    login.update_state = [] { return g_program->update_state; };
+    login.update_state = [] { return g_program->update_state.get(); };
     login.send_update_state = send_update_state;
-    login.send_server_down = [](bridge::Page& page) {
-        page_script(page, g_program->view->bridge().service_state().server_down_script());
-    };
-    login.push_stop = [] { g_program->view->bridge().service_state().clear_channel_clock(); };
+    login.send_server_down = [](bridge::Page& page) { page_script(page, the_bridge().service_state().server_down_script()); };
+    login.push_stop = [] { the_bridge().service_state().clear_channel_clock(); };
     program.orders->add_login_hooks(login);
     program.login_family = std::make_unique<server::LoginFamily>(std::move(login));
-    bridge.set_family(bridge::FamilySlot::Login, program.login_family.get());
+    bridge.add_family(bridge::FamilySlot::Login, program.login_family.get());
 
     // The printer commands, and the print queue's results back to the UI thread.
     program.printing = std::make_unique<PrintingWiring>(bridge);
     program.printing->attach();
 
     bridge::BridgeHooks hooks;
-    hooks.send_version_line = [](bridge::Page& page) { g_program->shell->send_version(page); };
+    hooks.send_version_line = [](bridge::Page& page) {
+        g_program->shell->send_version(page);
+        // A sign-in or sign-out changes the shop name the customer sees.
+        if (g_program->door)
+            g_program->door->page_setup();
+    };
     hooks.settings_problem_host = []() -> std::optional<std::string> {
         if (settings::state() == settings::State::MissingServer)
             return settings::server().host;
@@ -379,18 +312,21 @@ int run(int argc, char** argv)
     };
     hooks.web_host_text = [] { return settings::server().webhost; };
     hooks.signed_in = []() -> std::optional<bridge::SignedInStore> {
-        if (!session::staff_signed_in())
+        auto staff = session::staff();
+        if (!staff.signed_in)
             return std::nullopt;
-        return bridge::SignedInStore { session::shop_name(), session::storeidx() };
+        return bridge::SignedInStore { staff.shop_name, staff.storeidx };
     };
     hooks.update_state = [](std::string_view state, std::string_view text, bridge::Page& page) {
-        g_program->update_state = { std::string(state), std::string(text) };
+        g_program->update_state.set({ std::string(state), std::string(text) });
         send_update_state(page);
     };
     program.orders->add_bridge_hooks(hooks);
     bridge.set_hooks(std::move(hooks));
+}
 
-    // 16-17. Tray icon, alert badge, and the alert tick.
+void create_alert(Program& program)
+{
     program.alert = std::make_unique<AlertWiring>(gtk::AlertConfig {
         [] { return g_program && g_program->window ? g_program->window->window() : nullptr; },
         [] { g_program->shell->bring_to_front(); },
@@ -398,31 +334,49 @@ int run(int argc, char** argv)
         tray_icon_path(),
         resources::find,
     });
-    program.alert->attach(bridge);
+    program.alert->attach(the_bridge());
     program.alert->start();
     program.window->start_alert_timer();
+}
 
-    // 18. Full screen as it was left.
-    if (shell::read_fullscreen_file(paths::user_file("fullscreen.txt")))
-        bridge.queue_internal("setfull</>1");
+// The tablet door and the customer display; they start once the web view exists.
+void create_door(Program& program)
+{
+    program.door = std::make_unique<DoorWiring>(the_bridge(), *program.policy, program.test_port);
+    program.door->attach();
+    program.view->set_customer_view([] { return g_program->door ? g_program->door->customer_view() : nullptr; });
+}
 
-    // 19. The web view's own files.
+// Where a request on the custom scheme goes, as the page policy reads it.
+gtk::SchemeTarget read_scheme_address(std::string_view uri)
+{
+    gtk::SchemeTarget target;
+    auto address = bridge::parse_address(uri, bridge::ui_scheme);
+    if (!address)
+        return target;
+    if (address->host == bridge::api_virtual_host)
+        target.kind = gtk::SchemeTarget::Kind::Api;
+    else if (address->host == bridge::ui_virtual_host && address->port == 443)
+        target.kind = gtk::SchemeTarget::Kind::UiFile;
+    else
+        target.kind = gtk::SchemeTarget::Kind::Unknown;
+    target.decoded_path = address->path;
+    return target;
+}
+
+// The web context with the custom scheme of the two virtual hosts, and the
+// automation endpoint under the test port.
+bool create_web_context(Program& program, std::optional<std::string> const& port)
+{
     std::string udf = user_data_folder();
     if (!udf.empty())
         (void)os::make_dir(udf);
 
-    // 21. The test port: developer extras and the automation endpoint.
-    auto port = test_port_digits();
-    if (port) {
-        program.test_port = true;
-        log::bridge("TEST", "시험용 디버깅 문 열림 — 127.0.0.1:" + *port + " (TILLBAY_TESTPORT)");
-    }
-
-    // 22. The web context with the custom scheme of the two virtual hosts.
     gtk::WebContextOptions options;
     options.user_data_folder = udf;
     options.extension_dir = paths::exe_dir() + "webext";
     options.developer_extras = program.test_port;
+    options.read_scheme_address = read_scheme_address;
     if (bundle::leased() || bundle::root_in_use())
         options.ui_folder = bundle::root_in_use().value_or("");
     if (!os::file_exists(options.extension_dir + "/libtillbay-webext.so"))
@@ -432,7 +386,7 @@ int run(int argc, char** argv)
         std::snprintf(text, sizeof text,
             "창을 준비하지 못했습니다. (오류 0x%08X)\n\nWebKitGTK 화면 구성요소를 설치하거나 다시 설치해 보십시오.", 0x80004005u);
         gtk::message_box(program.window->window(), gtk::BoxIcon::Error, text);
-        return 1;
+        return false;
     }
     if (port) {
         program.automation = gtk::AutomationServer::start(static_cast<unsigned>(std::strtoul(port->c_str(), nullptr, 10)),
@@ -440,21 +394,144 @@ int run(int argc, char** argv)
         if (!program.automation)
             log::bridge("TEST", "시험용 문을 열지 못했다 — 127.0.0.1:" + *port);
     }
+    return true;
+}
 
-    // 23. The main loop; the web view is made as its first task.
+// The web view part of the start, inside the main loop: the view with its
+// guard script, the UI folder on the UI virtual host, the first page, and the
+// threads that start once the view exists.
+gboolean start_web_view(gpointer)
+{
+    log::guarded("화면 시작 실패", [] {
+        Program& program = *g_program;
+        std::string guard = program.policy->guard_script(bridge::load_page_script());
+        if (!program.view->create_view(guard, program.test_port)) {
+            fail_in_loop("화면 보호 설정을 준비하지 못했습니다. WebKitGTK 화면 구성요소를 확인해 주세요.");
+            return;
+        }
+        program.window->set_content(program.view->view()->widget());
+        program.window->show();
+
+        bool mapped = gtk::ui_folder_mapped();
+        program.view->host().set_virtual_host_mapped(mapped);
+        if (!mapped) {
+            log::bridge("UI", "화면 묶음 폴더가 없다 — 화면 중단");
+            fail_in_loop("검증된 화면을 연결하지 못했습니다. 화면 구성요소와 화면 갱신 상태를 확인해 주세요.");
+            return;
+        }
+        log::bridge("RELAY", "창구 중계 등록 filter=0x00000000 event=0x00000000");
+        log::bridge("UI", "가맹점 화면 로컬(" + bridge::ui_origin() + "/ → " + bundle::root_in_use().value_or("") + ")");
+
+        program.view->host().open_local_page("login.html");
+        program.door->start();
+
+        program.service_watch = std::make_unique<shell::ServiceWatch>(the_bridge().service_state(),
+            settings::server().webhost, shell::fetch_from_web_host,
+            [](std::string command) { the_bridge().queue_internal(std::move(command)); },
+            shell::configured_service_watch_period());
+        program.service_watch->start();
+        start_update_thread();
+    });
+    return G_SOURCE_REMOVE;
+}
+
+} // namespace
+
+// The end of the program, when the main window goes (and again, harmlessly,
+// after the loop): every network wait is cut short, then each worker is
+// stopped and joined while the objects it reaches still exist.
+void stop_workers(Program& program)
+{
+    if (program.workers_stopped)
+        return;
+    program.workers_stopped = true;
+    // The door's server thread first, then the customer window, before the views go.
+    if (program.door)
+        program.door->shut_down();
+    program.window->stop_timers();
+    if (program.alert)
+        program.alert->shut_down();
+    transport::abort_all();
+    os::http::abort_all();
+    if (program.orders)
+        program.orders->shut_down();
+    program.lane.stop();
+    // After the lane: a command still running there can only queue a job.
+    if (program.printing)
+        program.printing->shut_down();
+    if (program.service_watch)
+        program.service_watch->stop();
+    update::join_threads();
+    if (!push::wait_for_channel_threads(channel_stop_wait_ms))
+        log::bridge("RELAY", "주문 알림 연결이 제때 끝나지 않았습니다");
+    program.automation.reset();
+}
+
+int run(int argc, char** argv)
+{
+    log::install_crash_report();
+    // A peer that resets while a TLS record is being written must end the
+    // write with an error, not the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    gtk_init(&argc, &argv);
+    thread_role::mark_ui_thread();
+    thread_role::set_report([](std::string_view what) { log::bridge("BUG", "화면 스레드에서 기다리는 작업: " + std::string(what)); });
+
+    // A staged program update: when the new program is in place, it is
+    // started with this command line and this process ends before any window.
+    if (update::swap_at_start(argv))
+        return 0;
+
+    Program program;
+    g_program = &program;
+    program.app_queue = std::make_unique<shell::AppQueue>([] {
+        g_idle_add(
+            [](gpointer) -> gboolean {
+                log::guarded("앱 메시지 처리 실패", [] { g_program->app_queue->drain_on_ui_thread(handle_app_message); });
+                return G_SOURCE_REMOVE;
+            },
+            nullptr);
+    });
+
+    auto port = test_port_digits();
+    if (port) {
+        program.test_port = true;
+        thread_role::set_strict(true);
+        log::bridge("TEST", "시험용 디버깅 문 열림 — 127.0.0.1:" + *port + " (TILLBAY_TESTPORT)");
+    }
+
+    read_settings_and_bundle(argc, argv);
+    if (!build_page_policy(program))
+        return 1;
+    transport::configure(settings::server().tls, settings::server().tlsfp, settings::server().host);
+    // The owner's remembered sign-in never outlives a run.
+    userfiles::remove_merchant_file();
+
+    create_main_window(program);
+    create_main_view(program);
+    wire_families(program);
+    create_alert(program);
+    create_door(program);
+    if (shell::read_fullscreen_file(paths::user_file("fullscreen.txt")))
+        the_bridge().queue_internal("setfull</>1");
+    if (!create_web_context(program, port)) {
+        stop_workers(program);
+        return 1;
+    }
+
     g_idle_add(start_web_view, nullptr);
     gtk_main();
 
+    stop_workers(program);
     program.service_watch.reset();
-    program.automation.reset();
     int code = program.exit_code;
+    program.alert.reset();
+    program.door.reset();
     program.view.reset();
     program.window.reset();
     g_program = nullptr;
     return code;
 }
-
-} // namespace
 
 } // namespace tillbay::app
 

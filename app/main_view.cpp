@@ -99,8 +99,8 @@ void MainView::refused(std::string_view reason)
 
 void MainView::api_request(std::unique_ptr<gtk::SchemeRequest> request)
 {
-    // The page API relay answers these; until it is attached the page gets a
-    // plain "bad gateway" instead of a request that never ends.
+    // No relay answers these in this build: the page gets a plain "bad
+    // gateway" instead of a request that never ends.
     log::bridge("RELAY", "중계 없음 — " + request->method() + " " + request->uri());
     request->finish(502, "application/json; charset=utf-8", "{\"resultCode\":\"-1\",\"message\":\"중계가 준비되지 않았습니다\"}",
         { { "Access-Control-Allow-Origin", "*" } });
@@ -137,6 +137,26 @@ void MainView::snapshot(std::function<void(std::string png)> done)
         return;
     }
     m_view->snapshot(std::move(done));
+}
+
+void MainView::evaluate_customer(std::string const& script, std::function<void(bool ok, std::string result)> done)
+{
+    gtk::WebView* view = m_customer_view ? m_customer_view() : nullptr;
+    if (!view) {
+        done(false, "no customer view");
+        return;
+    }
+    view->evaluate(script, std::move(done));
+}
+
+void MainView::snapshot_customer(std::function<void(std::string png)> done)
+{
+    gtk::WebView* view = m_customer_view ? m_customer_view() : nullptr;
+    if (!view) {
+        done({});
+        return;
+    }
+    view->snapshot(std::move(done));
 }
 
 } // namespace tillbay::app

@@ -46,12 +46,17 @@ public:
     void evaluate(std::string const& script, std::function<void(bool ok, std::string result)> done) override;
     std::string document_json() override;
     void snapshot(std::function<void(std::string png)> done) override;
+    void evaluate_customer(std::string const& script, std::function<void(bool ok, std::string result)> done) override;
+    void snapshot_customer(std::function<void(std::string png)> done) override;
+    // The customer display's web view for the automation endpoint (null while closed).
+    void set_customer_view(std::function<gtk::WebView*()> view) { m_customer_view = std::move(view); }
 
 private:
     bridge::WebViewHost m_host;
     std::unique_ptr<gtk::WebView> m_view;
     uint64_t m_navigation_counter = 0;
     std::function<void()> m_on_gone;
+    std::function<gtk::WebView*()> m_customer_view;
 };
 
 } // namespace tillbay::app

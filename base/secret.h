@@ -32,6 +32,20 @@ public:
         : m_value(other.m_value)
     {
     }
+    SecretString(SecretString&& other) noexcept
+        : m_value(std::move(other.m_value))
+    {
+        other.m_value.clear();
+    }
+    SecretString& operator=(SecretString&& other) noexcept
+    {
+        if (this != &other) {
+            wipe(m_value);
+            m_value = std::move(other.m_value);
+            other.m_value.clear();
+        }
+        return *this;
+    }
     SecretString& operator=(SecretString const& other)
     {
         if (this != &other) {

@@ -3,6 +3,7 @@
 #include "foundation/json_text.h"
 #include "foundation/log.h"
 #include "bridge/webview_host.h"
+#include "session/session.h"
 
 #include <charconv>
 #include <cstdlib>
@@ -78,13 +79,33 @@ struct DrainFlag {
 
 } // namespace
 
-void DocumentPage::callback(std::string_view name, std::string_view args) { m_bridge.call(name, args, m_generation); }
+DocumentPage DocumentPage::current_while_signed_in(Bridge& bridge, uint64_t session_epoch)
+{
+    return DocumentPage(bridge, std::nullopt, session_epoch);
+}
 
-void DocumentPage::status(std::string_view message) { m_bridge.status(message, m_generation); }
+bool DocumentPage::still_signed_in() const { return !m_session_epoch || session::epoch() == *m_session_epoch; }
+
+void DocumentPage::callback(std::string_view name, std::string_view args)
+{
+    m_bridge.on_ui([page = *this, name = std::string(name), args = std::string(args)] {
+        if (page.still_signed_in())
+            page.m_bridge.call(name, args, page.m_generation);
+    });
+}
+
+void DocumentPage::status(std::string_view message)
+{
+    m_bridge.on_ui([page = *this, message = std::string(message)] {
+        if (page.still_signed_in())
+            page.m_bridge.status(message, page.m_generation);
+    });
+}
 
 Bridge::Bridge(WebViewHost& host, std::function<void()> request_drain)
     : m_host(host)
     , m_request_drain(std::move(request_drain))
+    , m_ui_thread(std::this_thread::get_id())
 {
     log::set_crash_queue_probe(crash_probe_queued, crash_probe_draining);
 }
@@ -121,13 +142,42 @@ void Bridge::queue_internal(std::string text)
     wake();
 }
 
-void Bridge::queue_push_event(std::function<void()> deliver)
+void Bridge::queue_push_event(OrderNotice notice)
 {
     {
         std::lock_guard lock(m_queue_lock);
-        m_push_events.push_back(std::move(deliver));
+        m_push_events.push_back(std::move(notice));
     }
     wake();
+}
+
+void Bridge::post_ui(std::function<void()> task)
+{
+    {
+        std::lock_guard lock(m_queue_lock);
+        Entry entry;
+        entry.own = true;
+        entry.task = std::move(task);
+        m_entries.push_back(std::move(entry));
+        g_queued.store(static_cast<unsigned>(m_entries.size()));
+    }
+    wake();
+}
+
+void Bridge::on_ui(std::function<void()> task)
+{
+    if (on_ui_thread())
+        task();
+    else
+        post_ui(std::move(task));
+}
+
+void Bridge::run_on_lane(std::function<void()> job)
+{
+    if (m_lane)
+        m_lane->post(std::move(job));
+    else
+        job();
 }
 
 size_t Bridge::queued_commands() const
@@ -181,13 +231,12 @@ void Bridge::drain()
         return;
     DrainFlag flag(m_draining);
     while (true) {
-        std::function<void()> event;
+        std::vector<OrderNotice> notices;
         std::optional<Entry> entry;
         {
             std::lock_guard lock(m_queue_lock);
             if (!m_push_events.empty()) {
-                event = std::move(m_push_events.front());
-                m_push_events.pop_front();
+                notices.swap(m_push_events);
             } else if (!m_entries.empty()) {
                 entry = std::move(m_entries.front());
                 m_entries.pop_front();
@@ -198,35 +247,47 @@ void Bridge::drain()
                 return;
             }
         }
-        if (event) {
-            event();
-            continue;
-        }
-        if (entry->own) {
-            if (!entry->message.empty() && entry->message[0] == internal_mark)
-                handle_internal(entry->message);
-            else
-                dispatch(entry->message, m_host.document().generation, true);
-            continue;
-        }
-        // The page may have changed while the message waited.
-        DocumentRecord const& document = m_host.document();
-        if (!document.ready || m_host.current_address() != document.expected_address) {
-            block_log("");
-            continue;
-        }
-        std::string reason;
-        if (!page_still_current(entry->source, entry->generation, reason)) {
-            block_log(reason);
-            continue;
-        }
-        Refusal refusal = admit(entry->message, m_host.policy().classify(entry->source, ViewKind::Main), m_host.policy());
-        if (refusal != Refusal::None) {
-            block_log(refusal_reason(refusal));
-            continue;
-        }
-        dispatch(entry->message, entry->generation, false);
+        // Each entry runs guarded: one failing handler is logged and the
+        // drain goes on with the next.
+        log::guarded("명령 처리 실패", [&] { run_entry(std::move(notices), entry); });
     }
+}
+
+void Bridge::run_entry(std::vector<OrderNotice> notices, std::optional<Entry>& entry)
+{
+    if (!notices.empty()) {
+        if (m_push_handler)
+            m_push_handler(std::move(notices));
+        return;
+    }
+    if (entry->task) {
+        entry->task();
+        return;
+    }
+    if (entry->own) {
+        if (!entry->message.empty() && entry->message[0] == internal_mark)
+            handle_internal(entry->message);
+        else
+            dispatch(entry->message, m_host.document().generation, true);
+        return;
+    }
+    // The page may have changed while the message waited.
+    DocumentRecord const& document = m_host.document();
+    if (!document.ready || m_host.current_address() != document.expected_address) {
+        block_log("");
+        return;
+    }
+    std::string reason;
+    if (!page_still_current(entry->source, entry->generation, reason)) {
+        block_log(reason);
+        return;
+    }
+    Refusal refusal = admit(entry->message, m_host.policy().classify(entry->source, ViewKind::Main), m_host.policy());
+    if (refusal != Refusal::None) {
+        block_log(refusal_reason(refusal));
+        return;
+    }
+    dispatch(entry->message, entry->generation, false);
 }
 
 void Bridge::dispatch(std::string_view text, uint64_t generation, bool own)
@@ -246,6 +307,10 @@ void Bridge::dispatch(std::string_view text, uint64_t generation, bool own)
     DocumentPage page(*this, generation);
     for (auto const& slot : m_families) {
         for (bridge::Family* family : slot) {
+            if (family->runs(command.name()) == bridge::Runs::OnLane) {
+                run_on_lane([family, command = std::move(command), page]() mutable { family->handle(command, page); });
+                return;
+            }
             if (family->handle(command, page) == bridge::Handled::Yes)
                 return;
         }
@@ -340,11 +405,6 @@ void Bridge::handle_internal(std::string_view text)
         auto generation = parse_generation(field(1));
         if (generation && *generation == document.generation && document.ready)
             page_setup(*generation);
-    } else if (name == "resync") {
-        if (m_hooks.refresh_order_board) {
-            DocumentPage page = current_page();
-            m_hooks.refresh_order_board(page);
-        }
     } else if (name == "svcpush") {
         page_callback(service_block_script(m_service.block()));
     } else if (name == "srvdown") {
@@ -354,9 +414,6 @@ void Bridge::handle_internal(std::string_view text)
     } else if (name == "navrefresh") {
         bool signed_in = m_hooks.signed_in && m_hooks.signed_in().has_value();
         m_host.open_local_page(signed_in ? "orders.html" : "login.html");
-    } else if (name == "relaystate") {
-        m_service.set_channel_state(field(1) == "on");
-        page_callback("window.setRelayState&&setRelayState(" + json::quote(field(1)) + "," + json::quote(field(2)) + ")");
     } else if (name == "updstate") {
         std::string state = field(1);
         std::string state_text = field(2);

@@ -1,7 +1,7 @@
 #pragma once
 
 // The native side of the page bridge. Page messages are checked where they
-// came from and what they ask, queued, and on the UI thread handed to the nine
+// came from and what they ask, queued, and on the UI thread handed to the
 // command families, which answer with page callbacks. The program's own
 // commands use the same queue, so that every reaction to a worker thread's
 // result also runs on the UI thread, in order, through one dispatcher:
@@ -9,13 +9,20 @@
 //   - trusted commands: the program's own, dispatched like page commands but
 //     without the admission check ("setfull" from F11);
 //   - internal commands: beginning with the byte 0x01, handled here
-//     ("\x01navdone</>7", "\x01printresult</>1</>...").
+//     ("\x01navdone</>7", "\x01printresult</>1</>...");
+//   - UI tasks: work another thread hands to the UI thread (a page callback
+//     from the command lane, a navigation after a sign-in);
+//   - order notices from the push channel, served before everything else.
 //
-// Only queue_internal() and queue_push_event() may be called from other
-// threads; everything else belongs to the UI thread.
+// A command whose family says it blocks runs on the command lane; its page
+// answers come back as UI tasks, still checked against the document they
+// were meant for. queue_internal(), post_ui(), queue_push_event() and the
+// DocumentPage answers may be used from any thread; everything else belongs
+// to the UI thread.
 
 #include "bridge/admission.h"
 #include "bridge/family.h"
+#include "bridge/lane.h"
 #include "bridge/service_state.h"
 
 #include <array>
@@ -27,6 +34,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace tillbay::bridge {
@@ -36,7 +44,7 @@ class WebViewHost;
 // The byte that marks an internal command.
 inline constexpr char internal_mark = '\x01';
 
-// The nine command families, in the order a command is offered to them.
+// The command families, in the order a command is offered to them.
 enum class FamilySlot : size_t {
     Login,
     Order,
@@ -58,6 +66,51 @@ struct SignedInStore {
     int store_number = 0;
 };
 
+// An order event of the push channel, on its way to the order board.
+struct OrderNotice {
+    int32_t storeidx = 0;
+    int32_t orderidx = 0;
+    // "NEWORDER", "PAYING", ...; empty when the channel only asks for a
+    // reload (it has just connected, and something may have been missed).
+    std::string event;
+
+    bool operator==(OrderNotice const&) const = default;
+};
+
+// A page bound to one document: callbacks and status messages reach it only
+// while its generation is the current one. Answers may be given from any
+// thread: off the UI thread they travel to it as UI tasks, in order.
+class DocumentPage final : public bridge::Page {
+public:
+    DocumentPage(class Bridge& bridge, uint64_t generation)
+        : m_bridge(bridge)
+        , m_generation(generation)
+    {
+    }
+    // Answers reach whatever document is current when they arrive, but only
+    // while the sign-in of the epoch is still the current one: the board
+    // reloads that no page asked for use it, so that a list fetched for one
+    // store never reaches a page opened after a sign-out.
+    static DocumentPage current_while_signed_in(class Bridge& bridge, uint64_t session_epoch);
+
+    void callback(std::string_view name, std::string_view args) override;
+    void status(std::string_view message) override;
+    std::optional<uint64_t> generation() const { return m_generation; }
+
+private:
+    DocumentPage(class Bridge& bridge, std::optional<uint64_t> generation, std::optional<uint64_t> session_epoch)
+        : m_bridge(bridge)
+        , m_generation(generation)
+        , m_session_epoch(session_epoch)
+    {
+    }
+    bool still_signed_in() const;
+
+    class Bridge& m_bridge;
+    std::optional<uint64_t> m_generation;
+    std::optional<uint64_t> m_session_epoch;
+};
+
 // What the bridge needs from the other subsystems for its internal commands
 // and the page set-up after each navigation. Each hook is optional; an empty
 // one skips its step.
@@ -75,8 +128,8 @@ struct BridgeHooks {
     std::function<void(bridge::Page&)> send_order_request_context;
     // Starts the order push channel when it is not running, or reports its state.
     std::function<void(bridge::Page&)> start_or_report_push_channel;
-    // Reloads the order board and the table count; also "\x01resync".
-    std::function<void(bridge::Page&)> refresh_order_board;
+    // Reloads the order board and the table count (on the command lane).
+    std::function<void(DocumentPage const&)> refresh_order_board;
 
     // "\x01printresult" with an order code above 0.
     std::function<void(bool ok, long long order_code)> kitchen_print_result;
@@ -84,24 +137,6 @@ struct BridgeHooks {
     std::function<void(std::string_view state, std::string_view text, bridge::Page&)> update_state;
     // The page routing of the `nav` family, for `back` from the address page.
     std::function<void(std::string_view page_name)> route_page;
-};
-
-// A page bound to one document: callbacks and status messages reach it only
-// while its generation is the current one.
-class DocumentPage final : public bridge::Page {
-public:
-    DocumentPage(class Bridge& bridge, uint64_t generation)
-        : m_bridge(bridge)
-        , m_generation(generation)
-    {
-    }
-    void callback(std::string_view name, std::string_view args) override;
-    void status(std::string_view message) override;
-    uint64_t generation() const { return m_generation; }
-
-private:
-    class Bridge& m_bridge;
-    uint64_t m_generation;
 };
 
 class Bridge {
@@ -120,13 +155,28 @@ public:
     // Makes the family the slot's only one (nullptr empties the slot).
     void set_family(FamilySlot slot, bridge::Family* family);
     void set_hooks(BridgeHooks hooks);
+    // The lane that runs the blocking commands. Without one (unit tests)
+    // they run where they are dispatched.
+    void set_lane(Lane* lane) { m_lane = lane; }
+    Lane* lane() const { return m_lane; }
+    // Runs a job on the lane, or at once without one.
+    void run_on_lane(std::function<void()> job);
+    // The order board's reaction to the order notices taken in one drain.
+    void set_push_handler(std::function<void(std::vector<OrderNotice>)> handler) { m_push_handler = std::move(handler); }
 
     // Any thread. Queues the program's own command text: an internal command
     // when it begins with 0x01, a trusted one otherwise. Never refused.
     void queue_internal(std::string text);
-    // Any thread. An order push event, delivered on the UI thread before any
+    // Any thread. An order notice of the push channel: the drain hands every
+    // notice waiting at that moment to the push handler at once, before any
     // queued command.
-    void queue_push_event(std::function<void()> deliver);
+    void queue_push_event(OrderNotice notice);
+    // Any thread. Runs the task on the UI thread, in the drain, in order with
+    // the queued commands.
+    void post_ui(std::function<void()> task);
+    // Runs the task now when called on the UI thread, else as post_ui().
+    void on_ui(std::function<void()> task);
+    bool on_ui_thread() const { return std::this_thread::get_id() == m_ui_thread; }
 
     // UI thread: a web message already reduced by WebViewHost (a string from
     // the main frame). Checked, then queued or block-logged.
@@ -167,21 +217,26 @@ private:
         std::string source;
         uint64_t generation = 0;
         bool own = false;
+        std::function<void()> task; // a UI task instead of a command
     };
 
     bool page_still_current(std::string_view source, uint64_t generation, std::string& reason) const;
+    void run_entry(std::vector<OrderNotice> notices, std::optional<Entry>& entry);
     void handle_internal(std::string_view text);
     void page_setup(uint64_t generation);
     void wake();
 
     WebViewHost& m_host;
     std::function<void()> m_request_drain;
+    std::thread::id m_ui_thread;
+    Lane* m_lane = nullptr;
+    std::function<void(std::vector<OrderNotice>)> m_push_handler;
     std::array<std::vector<bridge::Family*>, family_count> m_families {};
     BridgeHooks m_hooks;
     ServiceState m_service;
 
     mutable std::mutex m_queue_lock;
-    std::deque<std::function<void()>> m_push_events;
+    std::vector<OrderNotice> m_push_events;
     std::deque<Entry> m_entries;
     size_t m_page_entries = 0;
     bool m_draining = false;

@@ -2,7 +2,7 @@
 
 // What a command family sees of the bridge. A page sends a bridge command (the
 // command name and its arguments joined by "</>"); the bridge admits it, queues
-// it, and on the UI thread offers it to the nine families in order until one
+// it, and on the UI thread offers it to the families in order until one
 // recognises it. A family answers through the Page it is handed: page callbacks
 // and status messages that reach only the document the command came from.
 

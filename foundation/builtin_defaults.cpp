@@ -10,7 +10,7 @@ namespace {
 
 // Each secret is its bytes XOR-ed with an 8-byte key repeated over the
 // length. This is no protection against a determined reader of the binary;
-// it only keeps the values out of plain text, as the program always has.
+// it only keeps the values out of plain text.
 template<size_t N>
 struct Scrambled {
     std::array<uint8_t, 8> key;

@@ -1,7 +1,7 @@
 #pragma once
 
-// The profile reader and writer for the settings file, with the rules the
-// program's settings have always been read and written by:
+// The profile reader and writer for the settings file, with the rules every
+// settings file this program meets was written by:
 // - sections and keys match case-insensitively (ASCII), after blanks around
 //   them are trimmed; the first section of a name that holds the key wins;
 // - a value is what follows the first "=", trimmed, with one pair of

@@ -9,6 +9,7 @@
 #include "foundation/log_internal.h"
 #include "foundation/paths.h"
 #include "os/fs.h"
+#include "os/process.h"
 #include "tillbay_version.h"
 
 #include <atomic>
@@ -235,6 +236,16 @@ void transport(char const* format, ...)
     } catch (...) {
     }
 }
+
+void install_crash_report()
+{
+    // Without a per-user folder there is no report, but the handler still
+    // runs and ends the process as the default action would.
+    auto dir = paths::user_dir();
+    os::process::install_crash_report(dir.empty() ? std::string {} : dir + "crash.txt");
+}
+
+void set_crash_queue_probe(unsigned (*queued)(), int (*draining)()) { os::process::set_crash_probes(queued, draining); }
 
 void reset_for_testing()
 {

@@ -5,6 +5,7 @@
 // and the crash report ("crash.txt"). Logging never fails towards the caller
 // and never blocks it on anything but one file append.
 
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,24 @@ namespace tillbay::log {
 
 // One bridge log line: time, tag, the scrubbed message cut to 300 bytes.
 void bridge(std::string_view tag, std::string_view message);
+
+// Runs work and catches whatever it throws: the failure is logged under the
+// tag "UI" as what + ": " + the reason, and false is returned. Every GLib
+// callback and every thread entry runs its body through this, so that one
+// failure never takes the program down and none goes unnoticed.
+template<typename F>
+bool guarded(std::string_view what, F&& work) noexcept
+{
+    try {
+        work();
+        return true;
+    } catch (std::exception const& e) {
+        bridge("UI", std::string(what) + ": " + e.what());
+    } catch (...) {
+        bridge("UI", std::string(what) + ": 알 수 없는 예외");
+    }
+    return false;
+}
 
 // One transport log line, printf-style, cut to 599 bytes.
 void transport(char const* format, ...) __attribute__((format(printf, 1, 2)));

@@ -26,9 +26,6 @@ inline constexpr size_t transport_message_limit = 599;
 inline constexpr uint64_t transport_run_cap = 524'288;
 inline constexpr long long transport_rotate_size = 524'288;
 
-// The crash report writes at most this many "module+offset" lines.
-inline constexpr unsigned crash_max_stack_lines = 3'000;
-
 struct RescrubbedText {
     std::string content;
     int changed_lines = 0;
@@ -48,10 +45,5 @@ struct RescrubbedFile {
 // file that cannot be read, is larger than rescrub_max_file or cannot be
 // replaced is a failure, and the file then stays as it was.
 RescrubbedFile rescrub_file(std::string const& path);
-
-// The module name as the crash report writes it: the part after the last '/',
-// at most 60 bytes, bytes above 127 replaced by '?'. Writes no terminator and
-// returns the number of bytes written (out must hold 60). Async-signal-safe.
-size_t crash_module_name(char const* path, size_t path_length, char* out);
 
 } // namespace tillbay::log::detail

@@ -1,6 +1,7 @@
 #include "foundation/paths.h"
 
 #include "os/fs.h"
+#include "os/process.h"
 
 #include <climits>
 #include <cstdlib>
@@ -34,12 +35,10 @@ std::string exe_dir()
         if (!g_exe_dir_override.empty())
             return g_exe_dir_override;
     }
-    char buffer[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
-    // The settings path must stay below 260 bytes, as the program has always required.
-    if (n <= 0 || n >= 260)
+    std::string path = os::process::own_executable();
+    // The settings path must stay below 260 bytes.
+    if (path.empty() || path.size() >= 260)
         return {};
-    std::string path(buffer, static_cast<size_t>(n));
     auto slash = path.rfind('/');
     if (slash == std::string::npos)
         return {};

@@ -9,17 +9,14 @@
 
 namespace tillbay::orders {
 
-void hand_to_kitchen_printing(std::string_view) { }
-
 BoardHooks BoardHooks::standard()
 {
     BoardHooks hooks;
-    hooks.store_call = [](std::string_view command, api::StoreResult& result) { return api::store_call(command, result); };
+    hooks.store_call = [](std::string_view command) { return api::store_call(command); };
     hooks.now_ms = [] {
         return static_cast<uint64_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
     };
-    hooks.kitchen_printing = hand_to_kitchen_printing;
     return hooks;
 }
 
@@ -30,12 +27,13 @@ OrderBoard::OrderBoard(BoardHooks hooks)
 
 bool OrderBoard::refresh(bridge::Page& page)
 {
-    if (!session::staff_signed_in())
+    auto signin = session::snapshot();
+    if (!signin.staff_signed_in)
         return false;
-    api::StoreResult result;
-    std::string command = "cmd=110&storeidx=" + std::to_string(session::storeidx());
-    if (!m_hooks.store_call(command, result) || !result.accepted())
+    auto answer = m_hooks.store_call("cmd=110&storeidx=" + std::to_string(signin.storeidx));
+    if (!answer.ok() || !answer.value().accepted() || session::epoch() != signin.epoch)
         return false;
+    api::StoreResult const& result = answer.value();
 
     page.callback("setOrderList", json::quote(result.resultData));
     door::set_kitchen_list(kitchen_filter(result.resultData));
@@ -58,9 +56,10 @@ void OrderBoard::today_summary(std::string const& list_text, bridge::Page& page)
     m_summary_asked = true;
     if (!session::staff_signed_in())
         return;
-    api::StoreResult result;
-    if (!m_hooks.store_call("cmd=133&storeidx=" + std::to_string(session::storeidx()), result) || !result.accepted())
+    auto answer = m_hooks.store_call("cmd=133&storeidx=" + std::to_string(session::storeidx()));
+    if (!answer.ok() || !answer.value().accepted())
         return;
+    api::StoreResult const& result = answer.value();
     int count = json::int_field(result.resultData, "count", -1);
     int amount = json::int_field(result.resultData, "amount", -1);
     if (count < 0 || amount < 0)
@@ -72,14 +71,15 @@ void OrderBoard::detail(int orderidx, bridge::Page& page)
 {
     if (!session::staff_signed_in())
         return;
-    api::StoreResult result;
     std::string command = "cmd=111&storeidx=" + std::to_string(session::storeidx()) + "&orderidx=" + std::to_string(orderidx);
     std::string error_head = "{\"error\":1,\"orderidx\":" + std::to_string(orderidx) + ",\"msg\":";
-    if (!m_hooks.store_call(command, result)) {
+    auto answer = m_hooks.store_call(command);
+    if (!answer.ok()) {
         page.status(text_detail_failed);
         page.callback("setOrderDetail", error_head + json::quote(text_detail_unreachable) + "}");
         return;
     }
+    api::StoreResult const& result = answer.value();
     if (!result.accepted()) {
         std::string text = result.refusal(text_detail_failed);
         page.status(text);
@@ -93,9 +93,10 @@ void OrderBoard::table_count(bridge::Page& page)
 {
     if (!session::staff_signed_in())
         return;
-    api::StoreResult result;
-    if (!m_hooks.store_call("cmd=112&storeidx=" + std::to_string(session::storeidx()), result))
+    auto answer = m_hooks.store_call("cmd=112&storeidx=" + std::to_string(session::storeidx()));
+    if (!answer.ok())
         return;
+    api::StoreResult const& result = answer.value();
     // The result code is not looked at: a refusal has neither field and shows no tables.
     int tables = json::int_field(result.resultData, "tablenum", -1);
     if (tables < 0)
@@ -107,11 +108,11 @@ void OrderBoard::table_count(bridge::Page& page)
 
 void OrderBoard::run_action(std::string_view request, std::optional<std::string_view> success_message, bridge::Page& page)
 {
-    api::StoreResult result;
-    if (!m_hooks.store_call(request, result))
-        page.status(result.error.empty() ? std::string(text_list_failed) : result.error);
-    else if (!result.accepted())
-        page.status(result.refusal(text_list_failed));
+    auto answer = m_hooks.store_call(request);
+    if (!answer.ok())
+        page.status(answer.error().message.empty() ? std::string(text_list_failed) : answer.error().message);
+    else if (!answer.value().accepted())
+        page.status(answer.value().refusal(text_list_failed));
     else if (success_message)
         page.status(*success_message);
     refresh(page);

@@ -6,7 +6,9 @@
 // list it fetches also feeds the kitchen list cache (served to the kitchen
 // display by the tablet door) and automatic kitchen-ticket printing.
 //
-// UI thread only. Requests are synchronous, bounded by the API call's waits.
+// Its requests block for as long as the server takes, so everything here
+// runs on the command lane, one request at a time; the page answers travel
+// back to the UI thread through the Page.
 
 #include "bridge/family.h"
 #include "server/api.h"
@@ -26,20 +28,16 @@ inline constexpr char const* text_detail_failed = "주문 상세를 받지 못�
 inline constexpr char const* text_detail_unreachable = "내역을 받지 못했습니다 — 서버에 닿지 못했습니다";
 inline constexpr char const* text_list_failed = "주문 목록을 받지 못했습니다";
 
-// Automatic kitchen-ticket printing's entry: it decides by itself whether a
-// list holds anything to print. Until the printing subsystem attaches, the
-// list stops here.
-void hand_to_kitchen_printing(std::string_view list_text);
-
 struct BoardHooks {
-    // Sends a store command; false when no answer came (result.error says why).
-    std::function<bool(std::string_view command, api::StoreResult& result)> store_call;
+    // Sends a store command; fails with the user's text when no answer came.
+    std::function<Result<api::StoreResult>(std::string_view command)> store_call;
     // Milliseconds of a monotonic clock, for the summary throttle.
     std::function<uint64_t()> now_ms;
-    // Gets every fetched list.
+    // Gets every fetched list (automatic kitchen-ticket printing decides by
+    // itself whether it holds anything to print); may be empty.
     std::function<void(std::string_view list_text)> kitchen_printing;
 
-    // The real API call, the monotonic clock and the printing hand-off.
+    // The real API call and the monotonic clock.
     static BoardHooks standard();
 };
 
@@ -49,7 +47,8 @@ public:
 
     // Reloads the board: setOrderList, the kitchen list cache, kitchen
     // printing and, throttled, setTodaySummary. True when the list was
-    // fetched and accepted. A failure changes nothing and shows nothing.
+    // fetched and accepted. A failure changes nothing and shows nothing, and
+    // so does a list that arrives after the sign-in it was asked for ended.
     bool refresh(bridge::Page& page);
 
     // setOrderDetail with the detail, or with an error object the page can

@@ -24,10 +24,12 @@ PushSettings PushSettings::configured()
     return PushSettings { server.host, server.relayport, settings::relay_header() };
 }
 
-PushLink::PushLink(OrderBoard& board, shell::AppQueue& app_queue, std::function<PushSettings()> settings)
+PushLink::PushLink(OrderBoard& board, bridge::Bridge& bridge, std::function<PushSettings()> settings)
     : m_board(board)
-    , m_app_queue(app_queue)
+    , m_bridge(bridge)
     , m_settings(std::move(settings))
+    , m_reloads([&bridge](std::function<void()> job) { bridge.run_on_lane(std::move(job)); },
+          [this](std::vector<bridge::OrderNotice> notices) { reload(std::move(notices)); })
 {
 }
 
@@ -51,40 +53,57 @@ void PushLink::start_or_report(bridge::Page& page)
     config.header = std::move(settings.header);
     config.storeidx = session::storeidx();
     config.devicetype = 1;
-    shell::AppQueue* queue = &m_app_queue;
-    config.callbacks.event = [queue](push::OrderEvent const& event) {
+    bridge::Bridge* bridge = &m_bridge;
+    config.callbacks.event = [bridge](push::OrderEvent const& event) {
         log::bridge("RELAY", "수신 " + event.event + " #" + std::to_string(event.orderidx));
-        queue->post_payload(shell::AppMessageId::OrderEvent, std::make_unique<OrderEventMessage>(event));
+        bridge->queue_push_event(bridge::OrderNotice { event.storeidx, event.orderidx, event.event });
     };
-    config.callbacks.connected = [queue] { queue->post(shell::AppMessageId::Resync); };
-    config.callbacks.state = [this, queue](push::ChannelState state, std::string const& text) {
-        if (state == push::ChannelState::Failed) {
-            std::lock_guard lock(m_log_lock);
-            if (text != m_last_failure) {
-                m_last_failure = text;
-                log::bridge("RELAY", "연결 실패 — " + text);
-            }
-        } else if (state == push::ChannelState::Receiving) {
-            std::lock_guard lock(m_log_lock);
-            m_last_failure.clear();
-            log::bridge("RELAY", "연결됨");
-        }
-        queue->post_text(shell::AppMessageId::RelayState, static_cast<int64_t>(state), text);
-    };
+    config.callbacks.connected = [bridge] { bridge->queue_push_event(bridge::OrderNotice {}); };
+    config.callbacks.state = [this](push::ChannelState state, std::string const& text) { report_state(state, text); };
     if (!m_channel.start(std::move(config)))
         log::bridge("RELAY", "주문 알림 연결을 시작하지 못했습니다 (서버 주소 또는 포트 없음)");
+}
+
+void PushLink::report_state(push::ChannelState state, std::string const& text)
+{
+    if (state == push::ChannelState::Failed) {
+        std::lock_guard lock(m_log_lock);
+        if (text != m_last_failure) {
+            m_last_failure = text;
+            log::bridge("RELAY", "연결 실패 — " + text);
+        }
+    } else if (state == push::ChannelState::Receiving) {
+        std::lock_guard lock(m_log_lock);
+        m_last_failure.clear();
+        log::bridge("RELAY", "연결됨");
+    }
+    bool on = state == push::ChannelState::Receiving;
+    m_bridge.service_state().set_channel_state(on);
+    m_bridge.post_ui([bridge = &m_bridge, on, text] {
+        bridge->call("setRelayState", json::quote(on ? "on" : "off") + "," + json::quote(text));
+    });
 }
 
 void PushLink::store_changed(int storeidx) { m_channel.set_store(storeidx); }
 
 void PushLink::stop() { m_channel.stop(); }
 
-void PushLink::deliver(push::OrderEvent const& event, bridge::Page& page)
+void PushLink::deliver(std::vector<bridge::OrderNotice> notices) { m_reloads.request(std::move(notices)); }
+
+void PushLink::reload(std::vector<bridge::OrderNotice> notices)
+{
+    auto page = bridge::DocumentPage::current_while_signed_in(m_bridge, session::epoch());
+    answer(notices, page);
+}
+
+void PushLink::answer(std::vector<bridge::OrderNotice> const& notices, bridge::Page& page)
 {
     m_board.refresh(page);
-    std::string name = event_callback_name(event.event);
-    if (!name.empty())
-        page.callback(name, std::to_string(event.orderidx));
+    for (auto const& notice : notices) {
+        std::string name = event_callback_name(notice.event);
+        if (!name.empty())
+            page.callback(name, std::to_string(notice.orderidx));
+    }
 }
 
 } // namespace tillbay::orders

@@ -18,4 +18,10 @@ bridge::Handled OrderFamily::handle(bridge::Command const& command, bridge::Page
     return bridge::Handled::Yes;
 }
 
+bridge::Runs OrderFamily::runs(std::string_view name) const
+{
+    bool board = name == "refreshorders" || name == "orderdetail" || name == "tablecount";
+    return board ? bridge::Runs::OnLane : bridge::Runs::OnUiThread;
+}
+
 } // namespace tillbay::orders

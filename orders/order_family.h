@@ -1,8 +1,9 @@
 #pragma once
 
 // The `order` command family: the order board's commands `refreshorders`,
-// `orderdetail` and `tablecount`. The order actions join it later. Each
-// command does nothing while nobody is signed in, but is still recognised.
+// `orderdetail` and `tablecount`. Each command does nothing while nobody is
+// signed in, but is still recognised. They all ask the server, so they run on
+// the command lane.
 
 #include "bridge/family.h"
 #include "orders/order_board.h"
@@ -16,6 +17,7 @@ public:
     {
     }
     bridge::Handled handle(bridge::Command const& command, bridge::Page& page) override;
+    bridge::Runs runs(std::string_view name) const override;
 
 private:
     OrderBoard& m_board;

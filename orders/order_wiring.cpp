@@ -2,21 +2,27 @@
 
 namespace tillbay::orders {
 
-OrderWiring::OrderWiring(bridge::Bridge& bridge, shell::AppQueue& app_queue)
+OrderWiring::OrderWiring(bridge::Bridge& bridge)
     : m_bridge(bridge)
     , m_family(m_board)
-    , m_push(m_board, app_queue)
+    , m_push(m_board, bridge)
 {
 }
 
-void OrderWiring::attach() { m_bridge.set_family(bridge::FamilySlot::Order, &m_family); }
+void OrderWiring::attach()
+{
+    m_bridge.add_family(bridge::FamilySlot::Order, &m_family);
+    m_bridge.set_push_handler([this](std::vector<bridge::OrderNotice> notices) { m_push.deliver(std::move(notices)); });
+}
 
 void OrderWiring::add_bridge_hooks(bridge::BridgeHooks& hooks)
 {
     hooks.start_or_report_push_channel = [this](bridge::Page& page) { m_push.start_or_report(page); };
-    hooks.refresh_order_board = [this](bridge::Page& page) {
-        m_board.refresh(page);
-        m_board.table_count(page);
+    hooks.refresh_order_board = [this](bridge::DocumentPage const& page) {
+        m_bridge.run_on_lane([this, answer = bridge::DocumentPage(page)]() mutable {
+            m_board.refresh(answer);
+            m_board.table_count(answer);
+        });
     };
 }
 
@@ -28,21 +34,6 @@ void OrderWiring::add_login_hooks(server::LoginHooks& hooks)
         if (before)
             before();
     };
-}
-
-bool OrderWiring::take_app_message(shell::AppMessage& message)
-{
-    if (message.id != shell::AppMessageId::OrderEvent)
-        return false;
-    auto* record = dynamic_cast<OrderEventMessage*>(message.payload.get());
-    if (!record)
-        return true;
-    push::OrderEvent event = record->event;
-    m_bridge.queue_push_event([this, event] {
-        bridge::DocumentPage page = m_bridge.current_page();
-        m_push.deliver(event, page);
-    });
-    return true;
 }
 
 void OrderWiring::shut_down() { m_push.stop(); }

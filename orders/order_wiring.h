@@ -2,11 +2,10 @@
 
 // Everything the order subsystem adds to the running program, in one place:
 // the order board, the `order` family, the push channel and the hooks that
-// tie them to the bridge, the sign-in and the app-message queue. start-up
-// makes one of these after the bridge and the login hooks exist.
+// tie them to the bridge and the sign-in. The program makes one of these
+// after the bridge exists.
 
 #include "bridge/bridge.h"
-#include "shell/app_queue.h"
 #include "orders/order_board.h"
 #include "orders/order_events.h"
 #include "orders/order_family.h"
@@ -16,17 +15,14 @@ namespace tillbay::orders {
 
 class OrderWiring {
 public:
-    OrderWiring(bridge::Bridge& bridge, shell::AppQueue& app_queue);
+    explicit OrderWiring(bridge::Bridge& bridge);
 
-    // Registers the `order` family with the bridge.
+    // Registers the `order` family and the push handler with the bridge.
     void attach();
-    // Page set-up starts the push channel and reloads the board; the resync notice reloads it.
+    // Page set-up starts the push channel and reloads the board.
     void add_bridge_hooks(bridge::BridgeHooks& hooks);
     // Sign-in re-registers the channel; sign-out stops it (after whatever the hook already did).
     void add_login_hooks(server::LoginHooks& hooks);
-    // An order event from the channel: queued for the drain, ahead of any
-    // command. True when the message was one.
-    bool take_app_message(shell::AppMessage& message);
     // The end of the program: stops the push channel.
     void shut_down();
 

@@ -51,6 +51,10 @@ Result<std::string> get(Endpoint const& endpoint, std::string_view path, size_t 
 // On failure the caller deletes the partial file.
 Status get_to_file(Endpoint const& endpoint, std::string_view path, std::string const& file, unsigned mode = 0644);
 
+// The end of the program: transfers in progress end within about a second,
+// and no new one starts, so that the workers using the web client can be joined.
+void abort_all();
+
 // Whether the HTTP client can be limited to TLS 1.2 alone.
 bool tls12_available();
 

@@ -130,6 +130,9 @@ SendOutcome send_all(int fd, std::string_view bytes, int timeout_ms);
 
 // Shuts the socket down both ways and closes it; sets fd to -1. Safe on -1.
 void shutdown_and_close(int& fd);
+// Shuts the socket down both ways without closing it: a wait on it in another
+// thread ends at once, and the descriptor stays that thread's to close.
+void shutdown_both(int fd);
 
 // A listening TCP socket on the given address ("" or "0.0.0.0" for every
 // IPv4 address, "127.0.0.1" for loopback only); port 0 picks a free port.

@@ -38,6 +38,10 @@ bool file_beneath(std::string const& root, std::string_view rel);
 // ("a/b.css"), reached without following any link.
 Result<std::string> sha256_beneath(std::string const& root, std::string_view rel);
 
+// The regular file rel below root, reached without following any link, read
+// whole; fails when it is larger than max_size.
+Result<std::string> read_beneath(std::string const& root, std::string_view rel, size_t max_size);
+
 // Copies the regular file rel below src_root to dst_file (created or
 // truncated, never through a link), flushes it, and returns the SHA-256 of the
 // bytes copied.

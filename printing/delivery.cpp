@@ -1,5 +1,6 @@
 #include "printing/delivery.h"
 
+#include "base/thread_role.h"
 #include "foundation/log.h"
 #include "os/printer_port.h"
 #include "os/spooler.h"
@@ -142,6 +143,7 @@ Result<std::string> send_legacy(Route const& route, std::string_view bytes)
 
 Status raw_spooler_job(std::string_view queue_name, std::string_view bytes)
 {
+    thread_role::expect_off_ui_thread("인쇄 큐 전송");
     if (bytes.empty())
         return failure("보낼 내용이 없습니다");
     if (queue_name.empty())
@@ -187,6 +189,7 @@ Status raw_spooler_job(std::string_view queue_name, std::string_view bytes)
 
 Result<std::string> send_now(Route const& route, std::string_view bytes)
 {
+    thread_role::expect_off_ui_thread("프린터 전송");
     std::lock_guard device(g_device_lock);
     if (route.connection.empty()) {
         if (bytes.empty() || bytes.size() > max_job_bytes)
@@ -232,6 +235,7 @@ Result<std::string> send_now(Route const& route, std::string_view bytes)
 
 Health check_health(PrinterRecord const& record)
 {
+    thread_role::expect_off_ui_thread("프린터 상태 확인");
     std::unique_lock device(g_device_lock, std::try_to_lock);
     if (!device.owns_lock())
         return { HealthState::Busy };

@@ -12,7 +12,7 @@ namespace tillbay::printing {
 ReceiptHooks ReceiptHooks::standard()
 {
     ReceiptHooks hooks;
-    hooks.store_call = [](std::string_view command, api::StoreResult& result) { return api::store_call(command, result); };
+    hooks.store_call = [](std::string_view command) { return api::store_call(command); };
     hooks.print = [](PrinterRecord const& record, std::string_view bytes, long long tag) {
         return printing::print(record, bytes, tag);
     };
@@ -27,14 +27,20 @@ Receipts::Receipts(ReceiptHooks hooks)
 
 std::optional<ReceiptRecord> Receipts::fetch(int orderidx, Quiet quiet, bridge::Page& page)
 {
-    api::StoreResult result;
-    std::string command
-        = "cmd=125&storeidx=" + std::to_string(session::storeidx()) + "&orderidx=" + std::to_string(orderidx);
-    if (!session::staff_signed_in() || !m_hooks.store_call(command, result)) {
+    if (!session::staff_signed_in()) {
         if (quiet == Quiet::No)
             page.status(text_receipt_fetch_failed);
         return std::nullopt;
     }
+    std::string command
+        = "cmd=125&storeidx=" + std::to_string(session::storeidx()) + "&orderidx=" + std::to_string(orderidx);
+    auto answer = m_hooks.store_call(command);
+    if (!answer.ok()) {
+        if (quiet == Quiet::No)
+            page.status(text_receipt_fetch_failed);
+        return std::nullopt;
+    }
+    api::StoreResult const& result = answer.value();
     if (!result.accepted()) {
         if (quiet == Quiet::No)
             page.status(result.refusal(text_receipt_fetch_failed));

@@ -22,8 +22,8 @@ namespace tillbay::printing {
 inline constexpr char const* text_receipt_fetch_failed = "영수증 정보를 받지 못했습니다";
 
 struct ReceiptHooks {
-    // Sends a store command; false when no answer came.
-    std::function<bool(std::string_view command, api::StoreResult& result)> store_call;
+    // Sends a store command; fails when no answer came.
+    std::function<Result<api::StoreResult>(std::string_view command)> store_call;
     std::function<Status(PrinterRecord const&, std::string_view bytes, long long tag)> print;
     std::function<std::time_t()> now;
 

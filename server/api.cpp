@@ -15,15 +15,13 @@ namespace {
 
 std::mutex g_waits_lock;
 Waits g_waits;
+std::function<void()> g_before_send;
 
 Waits waits()
 {
     std::lock_guard guard(g_waits_lock);
     return g_waits;
 }
-
-// Room for the answer: its limit plus the terminator the transport writes.
-constexpr size_t answer_buffer = max_answer + 1;
 
 // The escaped text of a value for the envelope, or nothing when it would not
 // fit in limit bytes. The envelope is never sent cut short: a command cut in
@@ -69,31 +67,44 @@ struct NoAnswerTexts {
     char const* closed;
 };
 
-// One request and its answer over a fresh connection. Without an answer it
-// is false, with the user's message in error.
-bool exchange(Endpoint const& endpoint, std::string_view request, int connect_ms, int answer_ms,
-    NoAnswerTexts const& texts, SecretString& answer, std::string& error)
+// One request and its answer over a fresh connection. With a sign-in epoch,
+// the request leaves only while that sign-in is the current one. Without an
+// answer the error's message is the user's text.
+Result<SecretString> exchange(Endpoint const& endpoint, std::string_view request, int connect_ms, int answer_ms,
+    NoAnswerTexts const& texts, std::optional<uint64_t> signin_epoch = std::nullopt)
 {
     auto connection = transport::Connection::open(endpoint.host, endpoint.port, connect_ms);
-    if (!connection.ok()) {
-        error = connection.error().message;
-        return false;
+    if (!connection.ok())
+        return Error::with_message(connection.error().message, connection.error().detail);
+    if (auto hook = [] {
+            std::lock_guard guard(g_waits_lock);
+            return g_before_send;
+        }())
+        hook();
+    bool sent = false;
+    auto send = [&] { return connection.value().send(request); };
+    if (signin_epoch) {
+        if (!session::send_if_current(*signin_epoch, send, sent))
+            return Error::with_message(text::signin_changed, "sign-in changed before the send");
+    } else {
+        sent = send();
     }
-    if (!connection.value().send(request)) {
-        error = "전송 실패";
-        return false;
+    if (!sent)
+        return Error::with_message("전송 실패");
+    auto answer = connection.value().receive_until_quiet(max_answer, answer_ms);
+    if (answer.ok())
+        return answer.release_value();
+    switch (static_cast<transport::ReceiveFailure>(answer.error().code)) {
+    case transport::ReceiveFailure::TimedOut:
+        return Error::with_message(texts.timed_out, answer.error().detail);
+    case transport::ReceiveFailure::TooLarge:
+        return Error::with_message(text::answer_too_large, answer.error().detail);
+    case transport::ReceiveFailure::Aborted:
+        return Error::with_message(text::closing, answer.error().detail);
+    case transport::ReceiveFailure::Closed:
+        break;
     }
-    answer.str().assign(answer_buffer, '\0');
-    bool timed_out = false;
-    size_t n = connection.value().receive_until_quiet(answer.str().data(), answer_buffer, answer_ms, timed_out);
-    if (n == 0) {
-        error = timed_out ? texts.timed_out : texts.closed;
-        return false;
-    }
-    // The bytes after the answer are zeros already; shrinking keeps the wipe
-    // of the whole buffer possible (wipe covers the capacity).
-    answer.str().resize(n);
-    return true;
+    return Error::with_message(texts.closed, answer.error().detail);
 }
 
 template<typename... Args>
@@ -110,6 +121,12 @@ void set_waits_for_testing(Waits new_waits)
 {
     std::lock_guard guard(g_waits_lock);
     g_waits = new_waits;
+}
+
+void set_before_send_for_testing(std::function<void()> hook)
+{
+    std::lock_guard guard(g_waits_lock);
+    g_before_send = std::move(hook);
 }
 
 Endpoint configured_endpoint()
@@ -149,43 +166,45 @@ Result<SecretString> store_envelope(std::string_view header, int useridx, std::s
     return envelope;
 }
 
-void read_store_answer(std::string_view answer, StoreResult& result)
+StoreResult read_store_answer(std::string_view answer)
 {
+    StoreResult result;
     result.resultCode = scalar_field(answer, "resultCode", max_result_code);
     result.resultType = scalar_field(answer, "resultType", max_result_type);
     (void)json::text_field(answer, "message", result.message, max_message + 1);
     if (!json::text_field(answer, "resultData", result.resultData, max_result_data + 1))
         result.resultData = std::string(answer.substr(0, max_result_data));
+    return result;
 }
 
-bool store_call(Endpoint const& endpoint, int useridx, std::string_view command, StoreResult& result)
+namespace {
+
+NoAnswerTexts const store_texts { .timed_out = "응답이 없습니다 (시간 초과)", .closed = "연결이 끊겼습니다" };
+
+Result<StoreResult> store_exchange(Endpoint const& endpoint, int useridx, std::string_view command,
+    std::string_view token, std::optional<uint64_t> signin_epoch)
 {
-    result = StoreResult {};
-    if (endpoint.host.empty() || endpoint.header.empty() || command.empty()) {
-        result.error = "보낼 내용이 없습니다";
-        return false;
-    }
-    if (useridx < 1 && !is_signin_command(command)) {
-        result.error = "로그인이 풀렸습니다 — POS 를 껐다 켜 주세요";
-        return false;
-    }
-    auto envelope = store_envelope(endpoint.header.str(), useridx, command, session::access_token().str());
-    if (!envelope.ok()) {
-        result.error = envelope.error().message;
-        return false;
-    }
+    if (endpoint.host.empty() || endpoint.header.empty() || command.empty())
+        return Error::with_message(text::nothing_to_send);
+    if (useridx < 1 && !is_signin_command(command))
+        return Error::with_message("로그인이 풀렸습니다 — POS 를 껐다 켜 주세요");
+    auto envelope = TRY(store_envelope(endpoint.header.str(), useridx, command, token));
     auto w = waits();
-    SecretString answer;
-    NoAnswerTexts const texts { .timed_out = "응답이 없습니다 (시간 초과)", .closed = "연결이 끊겼습니다" };
-    if (!exchange(endpoint, envelope.value().str(), w.store_connect_ms, w.store_answer_ms, texts, answer, result.error))
-        return false;
-    read_store_answer(answer.str(), result);
-    return true;
+    auto answer = TRY(exchange(endpoint, envelope.str(), w.store_connect_ms, w.store_answer_ms, store_texts, signin_epoch));
+    return read_store_answer(answer.str());
 }
 
-bool store_call(std::string_view command, StoreResult& result)
+} // namespace
+
+Result<StoreResult> store_call(Endpoint const& endpoint, int useridx, std::string_view command)
 {
-    return store_call(configured_endpoint(), session::useridx(), command, result);
+    return store_exchange(endpoint, useridx, command, session::access_token().str(), std::nullopt);
+}
+
+Result<StoreResult> store_call(std::string_view command)
+{
+    auto signin = session::snapshot();
+    return store_exchange(configured_endpoint(), signin.useridx, command, signin.token.str(), signin.epoch);
 }
 
 Result<std::string> encrypt_command(std::string_view text, std::string_view key_hex, std::string_view iv_hex)
@@ -220,89 +239,59 @@ Result<SecretString> decrypt_payload(std::string_view base64, std::string_view k
     if (!plain.ok())
         return failure;
     SecretString payload(plain.release_value());
-    if (payload.str().size() > max_result_data) {
-        wipe(payload.str().data() + max_result_data, payload.str().size() - max_result_data);
-        payload.str().resize(max_result_data);
-    }
+    if (payload.size() > max_result_data)
+        return Error::with_message(text::answer_too_large, "owner payload over its limit");
     return payload;
 }
 
-bool owner_exchange(Endpoint const& endpoint, int grade, int useridx, std::string_view key_hex,
-    std::string_view iv_hex, std::string_view command, OwnerResult& result)
+Result<OwnerResult> owner_exchange(Endpoint const& endpoint, int grade, int useridx, std::string_view key_hex,
+    std::string_view iv_hex, std::string_view command)
 {
-    result = OwnerResult {};
-    if (endpoint.host.empty() || endpoint.header.empty() || command.empty() || key_hex.empty() || iv_hex.empty()) {
-        result.error = "보낼 내용이 없습니다";
-        return false;
-    }
-    if (key_hex.size() != session::owner_key_length || iv_hex.size() != session::owner_iv_length) {
-        result.error = "가맹점 키가 없거나 형식이 다릅니다";
-        return false;
-    }
-    auto encrypted = encrypt_command(command, key_hex, iv_hex);
-    if (!encrypted.ok()) {
-        result.error = encrypted.error().message;
-        return false;
-    }
-    SecretString base64(encrypted.release_value());
+    if (endpoint.host.empty() || endpoint.header.empty() || command.empty() || key_hex.empty() || iv_hex.empty())
+        return Error::with_message(text::nothing_to_send);
+    if (key_hex.size() != session::owner_key_length || iv_hex.size() != session::owner_iv_length)
+        return Error::with_message("가맹점 키가 없거나 형식이 다릅니다");
+    SecretString base64(TRY(encrypt_command(command, key_hex, iv_hex)));
     auto escaped_header = escape_whole(endpoint.header.str(), max_header_escaped - 6);
     auto escaped_data = escape_whole(base64.str(), max_envelope - 7);
-    if (!escaped_header || !escaped_data) {
-        result.error = "보낼 내용이 너무 깁니다";
-        return false;
-    }
+    if (!escaped_header || !escaped_data)
+        return Error::with_message("보낼 내용이 너무 깁니다");
     SecretString envelope;
     auto& text = envelope.str();
+    text.reserve(escaped_header->size() + escaped_data->size() + 96);
     text.append("{\"header\":\"").append(escaped_header->str());
     text.append("\",\"version\":\"1.0\",\"grade\":").append(std::to_string(grade));
     text.append(",\"useridx\":").append(std::to_string(useridx));
     text.append(",\"data\":\"").append(escaped_data->str()).append("\"}\n");
-    if (text.size() > max_envelope) {
-        result.error = "보낼 내용이 너무 깁니다";
-        return false;
-    }
+    if (text.size() > max_envelope)
+        return Error::with_message("보낼 내용이 너무 깁니다");
 
     auto w = waits();
-    SecretString answer;
     NoAnswerTexts const texts { .timed_out = "서버 응답이 없습니다", .closed = "서버가 연결을 끊었습니다" };
-    if (!exchange(endpoint, text, w.owner_connect_ms, w.owner_answer_ms, texts, answer, result.error))
-        return false;
+    auto answer = TRY(exchange(endpoint, text, w.owner_connect_ms, w.owner_answer_ms, texts));
+    OwnerResult result;
     result.resultCode = scalar_field(answer.str(), "resultCode", max_result_code);
     result.resultType = scalar_field(answer.str(), "resultType", max_result_type);
     SecretString data;
     (void)json::text_field(answer.str(), "resultData", data.str(), max_answer + 1);
-    if (data.empty()) {
-        result.exchanged = true;
-        return true;
-    }
-    auto payload = decrypt_payload(data.str(), key_hex, iv_hex);
-    if (!payload.ok()) {
-        result.error = payload.error().message;
-        return false;
-    }
-    result.payload = payload.release_value();
-    result.exchanged = true;
-    return true;
+    if (!data.empty())
+        result.payload = TRY(decrypt_payload(data.str(), key_hex, iv_hex));
+    return result;
 }
 
-bool owner_call(Endpoint const& endpoint, session::OwnerRecord const& owner, std::string_view command,
-    OwnerResult& result, int grade)
+Result<OwnerResult> owner_call(Endpoint const& endpoint, session::OwnerRecord const& owner, std::string_view command,
+    int grade)
 {
-    result = OwnerResult {};
-    if (grade != owner_grade && grade != owner_password_grade) {
-        result.error = "지원하지 않는 전문입니다";
-        return false;
-    }
-    if (!owner.signed_in()) {
-        result.error = "가맹점 로그인이 되어 있지 않습니다";
-        return false;
-    }
-    return owner_exchange(endpoint, grade, owner.idx, owner.devkey.str(), owner.deviv.str(), command, result);
+    if (grade != owner_grade && grade != owner_password_grade)
+        return Error::with_message("지원하지 않는 전문입니다");
+    if (!owner.signed_in())
+        return Error::with_message("가맹점 로그인이 되어 있지 않습니다");
+    return owner_exchange(endpoint, grade, owner.idx, owner.devkey.str(), owner.deviv.str(), command);
 }
 
-bool owner_call(std::string_view command, OwnerResult& result, int grade)
+Result<OwnerResult> owner_call(std::string_view command, int grade)
 {
-    return owner_call(configured_endpoint(), session::owner(), command, result, grade);
+    return owner_call(configured_endpoint(), session::owner(), command, grade);
 }
 
 void owner_request(bridge::Page& page, std::string_view command, std::string_view success_callback,
@@ -317,50 +306,46 @@ void owner_request(bridge::Page& page, std::string_view command, std::string_vie
         fail();
         return;
     }
-    OwnerResult result;
-    if (!owner_call(command, result)) {
-        page.status(result.error.empty() ? "서버에 연결하지 못했습니다" : result.error);
+    auto result = owner_call(command);
+    if (!result.ok()) {
+        page.status(result.error().message.empty() ? "서버에 연결하지 못했습니다" : result.error().message);
         fail();
         return;
     }
-    if (result.accepted()) {
+    if (result.value().accepted()) {
         if (!success_callback.empty()) {
-            SecretString argument(json::quote(result.payload_text()));
+            SecretString argument(json::quote(result.value().payload_text()));
             page.callback(success_callback, argument.str());
         }
         return;
     }
-    std::string refusal = result.payload_text();
+    std::string refusal = result.value().payload_text();
     page.status(refusal.empty() ? "요청이 거절되었습니다" : refusal);
     fail();
 }
 
-bool owner_request_text(std::string_view command, std::string& out)
+Result<std::string> owner_request_text(std::string_view command)
 {
-    OwnerResult result;
-    if (!owner_call(command, result)) {
-        out = result.error.empty() ? "서버에 연결하지 못했습니다" : result.error;
-        return false;
-    }
-    out = result.payload_text();
-    if (result.accepted())
-        return true;
-    if (out.empty())
-        out = "요청이 거절되었습니다";
-    return false;
+    auto result = owner_call(command);
+    if (!result.ok())
+        return Error::with_message(result.error().message.empty() ? "서버에 연결하지 못했습니다" : result.error().message);
+    std::string payload = result.value().payload_text();
+    if (result.value().accepted())
+        return payload;
+    return Error::with_message(payload.empty() ? "요청이 거절되었습니다" : payload);
 }
 
-bool fetch_owner_token()
+Status fetch_owner_token()
 {
-    OwnerResult result;
-    if (!owner_call(format("cmd=91&storeidx=%d", session::storeidx()), result) || !result.accepted())
-        return false;
+    auto result = TRY(owner_call(format("cmd=91&storeidx=%d", session::storeidx())));
+    if (!result.accepted())
+        return Error::with_message("요청이 거절되었습니다", "cmd 91 refused");
     if (result.payload) {
         SecretString token;
         if (json::text_field(result.payload->str(), "token", token.str(), session::max_token + 1) && !token.empty())
             session::set_access_token(token.str());
     }
-    return true;
+    return {};
 }
 
 } // namespace tillbay::api

@@ -12,12 +12,14 @@
 //   the Base64 of the encrypted payload.
 //
 // Calls block the calling thread (at most about 5 s to connect, 8 s for the
-// first answer bytes, 2 s of silence at the end) and never retry.
+// first answer bytes, 2 s of silence at the end) and never retry: they run on
+// the command lane or another worker, never on the UI thread.
 
 #include "bridge/family.h"
 #include "os/crypto.h"
 #include "session/session.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,11 +27,14 @@
 namespace tillbay::api {
 
 inline constexpr size_t max_envelope = 65535;
-inline constexpr size_t max_answer = 65535;
+// The largest answer read. A busy day's order list with several hundred
+// orders is a few hundred kilobytes; an answer beyond this bound is refused
+// whole (text::answer_too_large) rather than handed on cut short.
+inline constexpr size_t max_answer = 8 * 1024 * 1024;
 inline constexpr size_t max_header_escaped = 1023;
 inline constexpr size_t max_result_code = 15;
 inline constexpr size_t max_result_type = 15;
-inline constexpr size_t max_result_data = 65535;
+inline constexpr size_t max_result_data = max_answer;
 inline constexpr size_t max_message = 255;
 inline constexpr size_t max_error = 255;
 
@@ -42,12 +47,20 @@ inline constexpr int owner_grade = 3;
 inline constexpr int owner_password_grade = 7;
 inline constexpr int owner_signin_grade = 1;
 
+namespace text {
+inline constexpr char const* nothing_to_send = "보낼 내용이 없습니다";
+inline constexpr char const* answer_too_large = "서버 응답이 너무 커서 받지 않았습니다";
+inline constexpr char const* closing = "프로그램을 닫는 중입니다";
+inline constexpr char const* signin_changed = "로그인이 바뀌어 요청을 보내지 않았습니다";
+} // namespace text
+
+// What the server answered. A call that got no answer fails instead, with the
+// user's text as the error message.
 struct StoreResult {
     std::string resultCode;
     std::string resultType;
     std::string resultData; // the unescaped string, or the whole answer when resultData is not a string
     std::string message;
-    std::string error;      // the user's text when the exchange itself failed
 
     bool accepted() const { return resultCode == "0"; }
     // The server's message when it gave one, else the caller's own text.
@@ -58,11 +71,9 @@ struct StoreResult {
 };
 
 struct OwnerResult {
-    bool exchanged = false; // an answer was received and, when it had a payload, decrypted
     std::string resultCode;
     std::string resultType;
     std::optional<SecretString> payload; // the decrypted resultData, when there was one
-    std::string error;
 
     bool accepted() const { return resultCode == "0"; }
     std::string payload_text() const { return payload ? payload->str() : std::string {}; }
@@ -86,26 +97,27 @@ Result<SecretString> store_envelope(std::string_view header, int useridx, std::s
 // before anyone is signed in and never carries the token.
 bool is_signin_command(std::string_view command);
 
-// True when an answer was received (whatever its resultCode); false with
-// result.error set otherwise.
-bool store_call(Endpoint const& endpoint, int useridx, std::string_view command, StoreResult& result);
-// The configured server, the signed-in member number.
-bool store_call(std::string_view command, StoreResult& result);
+// The answer, whatever its resultCode; the error's message is the user's
+// text when no answer came.
+Result<StoreResult> store_call(Endpoint const& endpoint, int useridx, std::string_view command);
+// The configured server and the signed-in member with its token. The request
+// is sent only while that sign-in is still the current one.
+Result<StoreResult> store_call(std::string_view command);
 
 // Reads an answer the way every call does (exposed for tests).
-void read_store_answer(std::string_view answer, StoreResult& result);
+StoreResult read_store_answer(std::string_view answer);
 
 // The encrypted owner exchange with explicit keys: the owner sign-in uses the
 // application key and IV with grade 1 and member number 0.
-bool owner_exchange(Endpoint const& endpoint, int grade, int useridx, std::string_view key_hex,
-    std::string_view iv_hex, std::string_view command, OwnerResult& result);
+Result<OwnerResult> owner_exchange(Endpoint const& endpoint, int grade, int useridx, std::string_view key_hex,
+    std::string_view iv_hex, std::string_view command);
 
 // Owner call with the signed-in owner's keys: grade 3 for ordinary commands,
 // 7 for the owner password change; any other grade fails with
 // "지원하지 않는 전문입니다".
-bool owner_call(Endpoint const& endpoint, session::OwnerRecord const& owner, std::string_view command,
-    OwnerResult& result, int grade = owner_grade);
-bool owner_call(std::string_view command, OwnerResult& result, int grade = owner_grade);
+Result<OwnerResult> owner_call(Endpoint const& endpoint, session::OwnerRecord const& owner, std::string_view command,
+    int grade = owner_grade);
+Result<OwnerResult> owner_call(std::string_view command, int grade = owner_grade);
 
 // Runs an owner call for a page: the success callback gets the payload as a
 // JSON string; a refusal or failure shows a status message and runs the
@@ -113,13 +125,13 @@ bool owner_call(std::string_view command, OwnerResult& result, int grade = owner
 void owner_request(bridge::Page& page, std::string_view command, std::string_view success_callback,
     std::string_view failure_callback);
 
-// Runs an owner call; true only for resultCode "0", with the payload (or "")
-// in out. Otherwise out is the refusal or failure text.
-bool owner_request_text(std::string_view command, std::string& out);
+// Runs an owner call: the payload (or "") for resultCode "0"; otherwise the
+// error's message is the refusal or failure text.
+Result<std::string> owner_request_text(std::string_view command);
 
 // Command 91 after an owner signs in: makes the token of the answer the
-// access token when there is one. True when the server accepted it.
-bool fetch_owner_token();
+// access token when there is one. Fails when the server did not accept it.
+Status fetch_owner_token();
 
 // The owner message cipher: AES-256-CBC with PKCS#7 padding, the key and IV
 // given as 64 and 32 hexadecimal characters (either case), Base64 outside.
@@ -134,5 +146,8 @@ struct Waits {
     int owner_answer_ms = api::owner_answer_ms;
 };
 void set_waits_for_testing(Waits waits);
+// Tests: runs between the connect and the send of every call (a sign-out at
+// that moment, say); empty to remove.
+void set_before_send_for_testing(std::function<void()> hook);
 
 } // namespace tillbay::api

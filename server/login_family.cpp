@@ -74,6 +74,12 @@ bridge::Handled LoginFamily::handle(bridge::Command const& command, bridge::Page
     return bridge::Handled::Yes;
 }
 
+bridge::Runs LoginFamily::runs(std::string_view name) const
+{
+    bool asks_server = name == "login" || name == "merchlogin" || name == "getmaindash";
+    return asks_server ? bridge::Runs::OnLane : bridge::Runs::OnUiThread;
+}
+
 void LoginFamily::loginready(bridge::Page& page)
 {
     if (m_hooks.send_update_state)
@@ -184,18 +190,18 @@ void LoginFamily::merchlogin(bridge::Command const& command, bridge::Page& page)
         session::set_staff(record.storeidx, record.idx, record.name, true);
         if (m_hooks.push_store_changed)
             m_hooks.push_store_changed(record.storeidx);
-        if (!api::fetch_owner_token())
+        if (!api::fetch_owner_token().ok())
             log::bridge("UI", "가맹점 토큰을 받지 못했습니다");
-        api::StoreResult shop;
-        if (api::store_call("cmd=53&storeidx=" + std::to_string(record.storeidx), shop)) {
+        auto shop = api::store_call("cmd=53&storeidx=" + std::to_string(record.storeidx));
+        if (shop.ok()) {
             std::string name;
-            if (json::text_field(shop.resultData, "shopname", name, session::max_shop_name + 1) && !name.empty())
+            if (json::text_field(shop.value().resultData, "shopname", name, session::max_shop_name + 1) && !name.empty())
                 session::set_shop_name(name);
         }
     } else {
         if (!owner_was_active && !before.owner_made)
             session::set_saved_staff_token(session::access_token().str());
-        if (!api::fetch_owner_token())
+        if (!api::fetch_owner_token().ok())
             log::bridge("UI", "가맹점 토큰을 받지 못했습니다");
     }
 
@@ -239,13 +245,13 @@ void LoginFamily::getmaindash(bridge::Page& page)
         page.status("가맹점 로그인이 필요합니다");
         return;
     }
-    api::OwnerResult result;
-    if (!api::owner_call("cmd=55&storeidx=" + std::to_string(session::storeidx()), result)) {
-        page.status(result.error.empty() ? "서버에 연결하지 못했습니다" : result.error);
+    auto answer = api::owner_call("cmd=55&storeidx=" + std::to_string(session::storeidx()));
+    if (!answer.ok()) {
+        page.status(answer.error().message.empty() ? "서버에 연결하지 못했습니다" : answer.error().message);
         return;
     }
-    std::string payload = result.payload_text();
-    if (!result.accepted()) {
+    std::string payload = answer.value().payload_text();
+    if (!answer.value().accepted()) {
         page.status(payload.empty() ? "요청이 거절되었습니다" : payload);
         return;
     }

@@ -2,8 +2,9 @@
 
 // The bridge commands of signing in and out: `loginready`, `setloginmode`,
 // `login`, `logout` (the login page) and `merchlogin`, `merchlogout`,
-// `getmaindash` (the owner's screens). They run on the UI thread and answer
-// through page callbacks and status messages.
+// `getmaindash` (the owner's screens). Those that ask the server run on the
+// command lane, the rest on the UI thread; all answer through page callbacks
+// and status messages.
 //
 // The family needs a few things from other subsystems (navigation, the
 // update state, the push channel); they come as hooks, so the family runs in
@@ -24,8 +25,10 @@ struct UpdateState {
 
 struct LoginHooks {
     // Opens a page of the UI bundle ("orders.html", "login.html", "home.html").
+    // Called from the command lane too: it must hand the navigation to the UI thread.
     std::function<void(std::string_view page)> navigate;
-    // The program and UI update state, and its report to a page.
+    // The program and UI update state (read from the command lane too), and
+    // its report to a page.
     std::function<UpdateState()> update_state;
     std::function<void(bridge::Page&)> send_update_state;
     // The push channel's server-down report to a page.
@@ -40,6 +43,8 @@ class LoginFamily final : public bridge::Family {
 public:
     explicit LoginFamily(LoginHooks hooks);
     bridge::Handled handle(bridge::Command const& command, bridge::Page& page) override;
+    // The sign-ins and the owner's dashboard ask the server: the command lane.
+    bridge::Runs runs(std::string_view name) const override;
 
 private:
     void loginready(bridge::Page& page);

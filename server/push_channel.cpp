@@ -1,8 +1,11 @@
 #include "server/push_channel.h"
 
+#include "foundation/log.h"
+#include "os/process.h"
 #include "server/transport.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -160,11 +163,25 @@ struct PushChannel::Shared {
     std::condition_variable wake;
     bool finished = false;
 
+    // Held while a callback runs and when the channel is abandoned, so that
+    // once stop() returns no callback runs or will run.
+    std::mutex callback_lock;
+
+    template<typename F>
+    void notify(F&& call)
+    {
+        std::lock_guard guard(callback_lock);
+        if (!abandoned.load())
+            call(config.callbacks);
+    }
+
     void set_state(ChannelState next, std::string const& text)
     {
         state.store(static_cast<int>(next));
-        if (!abandoned.load() && config.callbacks.state)
-            config.callbacks.state(next, text);
+        notify([&](ChannelCallbacks const& callbacks) {
+            if (callbacks.state)
+                callbacks.state(next, text);
+        });
     }
 };
 
@@ -203,17 +220,21 @@ Outcome run_connection(PushChannel::Shared& shared)
         return Outcome::Failed;
     }
     shared.set_state(ChannelState::Receiving, text::receiving);
-    if (!shared.abandoned.load() && shared.config.callbacks.connected)
-        shared.config.callbacks.connected();
+    shared.notify([](ChannelCallbacks const& callbacks) {
+        if (callbacks.connected)
+            callbacks.connected();
+    });
 
     EventScanner scanner;
     EventScanner::Handlers handlers;
     handlers.ping = [&] { (void)transport::send(socket, k_pong); };
     handlers.event = [&](OrderEvent const& event) {
-        if (!shared.abandoned.load() && shared.config.callbacks.event)
-            shared.config.callbacks.event(event);
+        shared.notify([&](ChannelCallbacks const& callbacks) {
+            if (callbacks.event)
+                callbacks.event(event);
+        });
     };
-    char buffer[receive_chunk + 1];
+    std::array<char, receive_chunk> buffer;
     // The receive wait is cut into short slices so that a stop or a store
     // change is noticed within one slice: a sign-out waits for this thread on
     // the UI thread, and a whole receive wait there would freeze the screen.
@@ -223,9 +244,8 @@ Outcome run_connection(PushChannel::Shared& shared)
             transport::close(socket);
             return Outcome::Clean;
         }
-        bool timed_out = false;
-        size_t got = transport::receive_available(socket, buffer, sizeof buffer, receive_slice_ms, timed_out);
-        if (got == 0 && timed_out) {
+        auto got = transport::receive_available(socket, buffer, receive_slice_ms);
+        if (!got.ok() && got.error().code == static_cast<int>(transport::ReceiveFailure::TimedOut)) {
             quiet_ms += receive_slice_ms;
             if (quiet_ms < receive_wait_ms)
                 continue;
@@ -238,21 +258,36 @@ Outcome run_connection(PushChannel::Shared& shared)
                     handlers.event(*event);
             continue;
         }
-        if (got == 0) {
+        if (!got.ok()) {
             transport::close(socket);
             shared.set_state(ChannelState::Failed, text::lost);
             return Outcome::Failed;
         }
         quiet_ms = 0;
-        scanner.feed(std::string_view(buffer, got), handlers);
+        scanner.feed(std::string_view(buffer.data(), got.value()), handlers);
     }
     transport::close(socket);
     return Outcome::Clean;
 }
 
+// Channel threads still running, for wait_for_channel_threads().
+std::mutex g_live_lock;
+std::condition_variable g_live_changed;
+int g_live = 0;
+
 void run_thread(std::shared_ptr<PushChannel::Shared> shared)
 {
-    try {
+    struct Live {
+        ~Live()
+        {
+            std::lock_guard guard(g_live_lock);
+            --g_live;
+            g_live_changed.notify_all();
+        }
+    } live;
+    // The channel is a convenience on top of the board's own reloads: a
+    // failure inside it is logged and must not take the program down.
+    log::guarded("주문 알림 연결 실패", [&] {
         int backoff = first_backoff_ms;
         while (shared->running.load()) {
             if (run_connection(*shared) == Outcome::Clean) {
@@ -268,10 +303,7 @@ void run_thread(std::shared_ptr<PushChannel::Shared> shared)
             }
             backoff = std::min(backoff * 2, max_backoff_ms);
         }
-    } catch (...) {
-        // The channel is a convenience on top of the board's own reloads: a
-        // failure inside it must not take the program down.
-    }
+    });
     shared->set_state(ChannelState::Stopped, text::stopped);
     std::lock_guard lock(shared->lock);
     shared->finished = true;
@@ -308,7 +340,14 @@ bool PushChannel::start(ChannelConfig config)
     shared->backoff_scale = &g_backoff_scale;
     shared->running.store(true);
     m_shared = shared;
-    std::thread(run_thread, shared).detach();
+    {
+        std::lock_guard guard(g_live_lock);
+        ++g_live;
+    }
+    // Detached: a thread stuck in a connect must not hold up a sign-out. It
+    // owns its record, calls nobody back once abandoned, and the end of the
+    // program waits for it (wait_for_channel_threads).
+    os::process::start_thread([shared] { run_thread(shared); }).detach();
     return true;
 }
 
@@ -318,13 +357,18 @@ void PushChannel::stop()
         return;
     auto shared = std::move(m_shared);
     shared->running.store(false);
-    std::unique_lock lock(shared->lock);
-    shared->wake.notify_all();
-    if (!shared->wake.wait_for(lock, std::chrono::milliseconds(stop_wait_ms), [&] { return shared->finished; })) {
-        // The thread is stuck in a connect or a send; it keeps its own
-        // record alive and ends on its own, without calling anyone back.
+    {
+        std::lock_guard guard(shared->callback_lock);
         shared->abandoned.store(true);
     }
+    std::lock_guard lock(shared->lock);
+    shared->wake.notify_all();
+}
+
+bool wait_for_channel_threads(int timeout_ms)
+{
+    std::unique_lock lock(g_live_lock);
+    return g_live_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [] { return g_live == 0; });
 }
 
 void PushChannel::set_store(int storeidx)

@@ -40,7 +40,6 @@ inline constexpr int receive_slice_ms = 100;
 inline constexpr int first_backoff_ms = 1000;
 inline constexpr int max_backoff_ms = 30000;
 inline constexpr int backoff_step_ms = 200;
-inline constexpr int stop_wait_ms = 5000;
 
 enum class ChannelState : int {
     Stopped = 0,
@@ -91,6 +90,10 @@ private:
     std::string m_carry;
 };
 
+// The end of the program: waits until every channel thread ever started has
+// ended (after transport::abort_all() that is at once). False on time-out.
+bool wait_for_channel_threads(int timeout_ms);
+
 struct ChannelCallbacks {
     std::function<void(OrderEvent const&)> event;
     std::function<void()> connected;
@@ -117,7 +120,9 @@ public:
     // Starts the channel thread; false when one is running, or the host,
     // the header or the port is missing. A device type below 1 becomes 1.
     bool start(ChannelConfig config);
-    // Clears the running flag and waits up to stop_wait_ms for the thread.
+    // Clears the running flag and returns at once: from then on the thread
+    // calls nobody back, and it ends within its current receive slice, or
+    // its connect or send.
     void stop();
     // The store to register; raises the reconnect-now flag.
     void set_store(int storeidx);

@@ -32,11 +32,11 @@ Result<Staff> staff(api::Endpoint const& endpoint, std::string_view id, std::str
 
     SecretString command("cmd=100&id=");
     command.str().append(id).append("&pw=").append(password);
-    api::StoreResult result;
-    bool answered = api::store_call(endpoint, 0, command.str(), result);
+    auto answered = api::store_call(endpoint, 0, command.str());
     command.clear();
-    if (!answered)
-        return Error::with_message(result.error);
+    if (!answered.ok())
+        return answered.release_error();
+    api::StoreResult result = answered.release_value();
     // The answer carries the token: it goes when this function returns.
     SecretString data(std::move(result.resultData));
     if (!result.accepted())
@@ -69,11 +69,11 @@ Result<session::OwnerRecord> owner(api::Endpoint const& endpoint, std::string_vi
 
     SecretString command("cmd=12&id=");
     command.str().append(id).append("&password=").append(password);
-    api::OwnerResult result;
-    bool answered = api::owner_exchange(endpoint, api::owner_signin_grade, 0, app_key, app_iv, command.str(), result);
+    auto answered = api::owner_exchange(endpoint, api::owner_signin_grade, 0, app_key, app_iv, command.str());
     command.clear();
-    if (!answered)
-        return Error::with_message(result.error);
+    if (!answered.ok())
+        return answered.release_error();
+    api::OwnerResult result = answered.release_value();
     if (!result.accepted()) {
         std::string refusal = result.payload_text();
         return Error::with_message(refusal.empty() ? "아이디 또는 비밀번호가 맞지 않습니다" : refusal);

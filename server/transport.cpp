@@ -1,5 +1,6 @@
 #include "server/transport.h"
 
+#include "base/thread_role.h"
 #include "foundation/log.h"
 #include "os/net.h"
 #include "os/tls.h"
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace tillbay::transport {
 
@@ -150,45 +152,28 @@ Got read_some(int socket, Slot* slot, char* buffer, size_t room, int wait_ms, si
     return Got::Data;
 }
 
-enum class After {
-    UntilQuiet,
-    OnlyWhatIsThere,
-};
+// Set by abort_all(): every wait ends at once and no new connection starts.
+std::atomic<bool> g_aborted { false };
 
-size_t receive(int socket, char* buffer, size_t size, int first_wait_ms, bool& timed_out, After after)
+// Every socket of an open connection, so that abort_all() can end their waits.
+std::mutex g_open_lock;
+std::vector<int> g_open;
+
+void remember_open(int socket)
 {
-    timed_out = false;
-    if (!buffer || size == 0)
-        return 0;
-    buffer[0] = '\0';
-    if (socket < 0 || size < 2)
-        return 0;
-    Slot* slot = g_config.tls ? find_slot(socket) : nullptr;
-    if (g_config.tls && !slot)
-        return 0;
-    size_t const room = size - 1;
-    size_t total = 0;
-    size_t bytes = 0;
-    Got got = read_some(socket, slot, buffer, room, first_wait_ms, bytes);
-    if (got == Got::Nothing) {
-        timed_out = true;
-        return 0;
-    }
-    total += bytes;
-    while (got == Got::Data && total < room) {
-        if (after == After::OnlyWhatIsThere) {
-            // Plain mode takes one read; TLS adds what is already decrypted
-            // or readable without a wait.
-            if (!slot)
-                break;
-            got = read_some(socket, slot, buffer + total, room - total, 0, bytes);
-        } else {
-            got = read_some(socket, slot, buffer + total, room - total, quiet_gap_ms, bytes);
-        }
-        total += bytes;
-    }
-    buffer[total] = '\0';
-    return total;
+    std::lock_guard guard(g_open_lock);
+    g_open.push_back(socket);
+}
+
+void forget_open(int socket)
+{
+    std::lock_guard guard(g_open_lock);
+    std::erase(g_open, socket);
+}
+
+Error receive_error(ReceiveFailure failure, std::string detail)
+{
+    return Error { static_cast<int>(failure), std::move(detail), {} };
 }
 
 } // namespace
@@ -239,6 +224,9 @@ void set_session_resumption(bool on)
 
 Result<int> connect(std::string_view host, int port, int timeout_ms)
 {
+    thread_role::expect_off_ui_thread("서버 연결");
+    if (g_aborted.load())
+        return Error::with_message("프로그램을 닫는 중입니다", "transport aborted");
     if (host.empty() || port < 1 || port > 65535)
         return Error::with_message("주소나 포트가 비어 있습니다");
     std::string host_text(host);
@@ -255,6 +243,7 @@ Result<int> connect(std::string_view host, int port, int timeout_ms)
 
     if (!g_config.tls) {
         log::transport("PLAIN %s:%d (tls=0)", host_text.c_str(), port);
+        remember_open(outcome.socket.get());
         return outcome.socket.release();
     }
 
@@ -297,6 +286,9 @@ Result<int> connect(std::string_view host, int port, int timeout_ms)
     slot->session = std::move(session);
     log::transport("OK   %s:%d sock=%u (pin=%s)", host_text.c_str(), port, static_cast<unsigned>(socket),
         g_config.pin.empty() ? "신뢰저장소" : "지문");
+    remember_open(socket);
+    if (g_aborted.load())
+        os::net::shutdown_both(socket);
     return outcome.socket.release();
 }
 
@@ -310,14 +302,64 @@ bool send(int socket, std::string_view bytes)
     return slot && slot->session && slot->session->write_all(bytes, send_timeout_ms);
 }
 
-size_t receive_until_quiet(int socket, char* buffer, size_t size, int first_wait_ms, bool& timed_out)
+Result<SecretString> receive_until_quiet(int socket, size_t max_bytes, int first_wait_ms)
 {
-    return receive(socket, buffer, size, first_wait_ms, timed_out, After::UntilQuiet);
+    if (socket < 0)
+        return receive_error(ReceiveFailure::Closed, "no socket");
+    Slot* slot = g_config.tls ? find_slot(socket) : nullptr;
+    if (g_config.tls && !slot)
+        return receive_error(ReceiveFailure::Closed, "no TLS session");
+    // Bytes arrive in chunks through a small buffer; the answer grows by
+    // append_secret so that no copy of it stays behind in freed memory.
+    std::array<char, 16 * 1024> chunk;
+    SecretString answer;
+    size_t bytes = 0;
+    Got got = read_some(socket, slot, chunk.data(), chunk.size(), first_wait_ms, bytes);
+    if (got == Got::Nothing)
+        return receive_error(ReceiveFailure::TimedOut, "no answer within the first wait");
+    while (got == Got::Data) {
+        if (answer.size() + bytes > max_bytes) {
+            wipe(chunk.data(), chunk.size());
+            return receive_error(ReceiveFailure::TooLarge, "answer over " + std::to_string(max_bytes) + " bytes");
+        }
+        answer.append(std::string_view(chunk.data(), bytes));
+        got = read_some(socket, slot, chunk.data(), chunk.size(), quiet_gap_ms, bytes);
+    }
+    wipe(chunk.data(), chunk.size());
+    if (answer.empty())
+        return receive_error(g_aborted.load() ? ReceiveFailure::Aborted : ReceiveFailure::Closed, "closed before an answer");
+    return answer;
 }
 
-size_t receive_available(int socket, char* buffer, size_t size, int wait_ms, bool& timed_out)
+Result<size_t> receive_available(int socket, std::span<char> out, int wait_ms)
 {
-    return receive(socket, buffer, size, wait_ms, timed_out, After::OnlyWhatIsThere);
+    if (socket < 0 || out.empty())
+        return receive_error(ReceiveFailure::Closed, "no socket");
+    Slot* slot = g_config.tls ? find_slot(socket) : nullptr;
+    if (g_config.tls && !slot)
+        return receive_error(ReceiveFailure::Closed, "no TLS session");
+    size_t total = 0;
+    size_t bytes = 0;
+    Got got = read_some(socket, slot, out.data(), out.size(), wait_ms, bytes);
+    if (got == Got::Nothing)
+        return receive_error(ReceiveFailure::TimedOut, "nothing within the wait");
+    total += bytes;
+    // TLS may hold more already decrypted, or readable without a wait.
+    while (slot && got == Got::Data && total < out.size()) {
+        got = read_some(socket, slot, out.data() + total, out.size() - total, 0, bytes);
+        total += bytes;
+    }
+    if (total == 0)
+        return receive_error(ReceiveFailure::Closed, "closed");
+    return total;
+}
+
+void abort_all()
+{
+    g_aborted.store(true);
+    std::lock_guard guard(g_open_lock);
+    for (int socket : g_open)
+        os::net::shutdown_both(socket);
 }
 
 void close(int& socket)
@@ -326,6 +368,7 @@ void close(int& socket)
         return;
     if (Slot* slot = find_slot(socket))
         free_slot(*slot);
+    forget_open(socket);
     os::net::shutdown_and_close(socket);
 }
 

@@ -12,8 +12,10 @@
 // time. The slot lock guards only the taking and freeing of slots.
 
 #include "base/result.h"
+#include "base/secret.h"
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -50,15 +52,29 @@ Result<int> connect(std::string_view host, int port, int timeout_ms);
 // True when every byte went out (encrypted with TLS on).
 bool send(int socket, std::string_view bytes);
 
-// Reads an answer: waits up to first_wait_ms for its first bytes, then goes
-// on until the peer closes, the buffer is full (size - 1 bytes) or the peer
-// is silent for quiet_gap_ms. The buffer is NUL-terminated. Returns the bytes
-// read; 0 for nothing, with timed_out set when the first wait ran out.
-size_t receive_until_quiet(int socket, char* buffer, size_t size, int first_wait_ms, bool& timed_out);
+// Why a receive brought nothing: the error code of a failed receive.
+enum class ReceiveFailure {
+    TimedOut = 1, // the first wait ran out
+    Closed = 2,   // the peer closed, or the connection failed, before any byte
+    TooLarge = 3, // more than the caller's limit arrived
+    Aborted = 4,  // abort_all() ended the wait
+};
 
-// Like receive_until_quiet, but after the first wait takes only what can be
-// had without waiting. For the push channel's polling.
-size_t receive_available(int socket, char* buffer, size_t size, int wait_ms, bool& timed_out);
+// Reads an answer into a buffer that grows as the bytes arrive: waits up to
+// first_wait_ms for the first bytes, then goes on until the peer closes or is
+// silent for quiet_gap_ms. An answer longer than max_bytes is a failure: it
+// is never handed on cut short. The error's code is a ReceiveFailure.
+Result<SecretString> receive_until_quiet(int socket, size_t max_bytes, int first_wait_ms);
+
+// Takes what arrives within wait_ms, and with TLS whatever more can be had
+// without waiting, into out. For the push channel's polling. Never succeeds
+// with 0 bytes: the error says TimedOut or Closed.
+Result<size_t> receive_available(int socket, std::span<char> out, int wait_ms);
+
+// The end of the program: every wait of an open connection ends at once and
+// no new connection starts, so that the workers using the transport can be
+// joined without waiting out a server that does not answer.
+void abort_all();
 
 // Frees the slot, shuts the socket down both ways and closes it; sets the
 // variable to -1. Safe on -1.
@@ -89,9 +105,9 @@ public:
 
     int socket() const { return m_socket; }
     bool send(std::string_view bytes) const { return transport::send(m_socket, bytes); }
-    size_t receive_until_quiet(char* buffer, size_t size, int first_wait_ms, bool& timed_out) const
+    Result<SecretString> receive_until_quiet(size_t max_bytes, int first_wait_ms) const
     {
-        return transport::receive_until_quiet(m_socket, buffer, size, first_wait_ms, timed_out);
+        return transport::receive_until_quiet(m_socket, max_bytes, first_wait_ms);
     }
 
 private:

@@ -8,13 +8,17 @@
 // member is signed in or the staff member belongs to another store
 // ("owner-made" staff state).
 //
-// Written only on the UI thread (the login family); read from any thread
-// (the order board, the push channel, workers building requests). Numbers are
-// atomic words; the texts sit behind one lock and are handed out as copies.
-// Nothing survives a restart.
+// Written by the sign-in commands; read from any thread (the order board,
+// the push channel, the command lane building requests). Numbers are atomic
+// words; the texts sit behind one lock and are handed out as copies. Every
+// change of who is signed in raises the epoch: a request built for one
+// sign-in is sent only while that sign-in is still the current one, so a
+// sign-out never lets an old token leave after it. Nothing survives a restart.
 
-#include "os/crypto.h"
+#include "base/secret.h"
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,12 +60,28 @@ StaffState staff();
 bool owner_signed_in();
 OwnerRecord owner();
 
+// What a request needs of the sign-in, read at one moment.
+struct Snapshot {
+    uint64_t epoch = 0;
+    bool staff_signed_in = false;
+    int storeidx = 0;
+    int useridx = 0;
+    SecretString token;
+};
+Snapshot snapshot();
+uint64_t epoch();
+
+// Runs send while the sign-in of the epoch is the current one and cannot
+// change; sent holds what send returned. False, without running send, when
+// the sign-in has changed since.
+bool send_if_current(uint64_t epoch, std::function<bool()> const& send, bool& sent);
+
 // The access token sent with every store call; empty before sign-in.
 SecretString access_token();
 // Sets the token (cut to max_token bytes); no value or an empty one clears it.
 void set_access_token(std::optional<std::string_view> token);
 
-// Writers, for the login family on the UI thread.
+// Writers, for the sign-in commands.
 void set_staff(int storeidx, int useridx, std::string_view shop_name, bool owner_made);
 void set_shop_name(std::string_view shop_name);
 // Clears the staff flag, the numbers, the shop name, the access token and

@@ -1,11 +1,12 @@
 #pragma once
 
-// The main window's message queue. Worker threads (push channel, update,
-// export worker, tray) hand their results to the UI thread by posting an app
-// message; the UI thread takes them all in one go after a single wake-up, in
-// the order they were posted. The message numbers keep the values the
-// program has always used (WM_APP = 0x8000) so logs and crash reports stay
-// comparable between builds.
+// The main window's message queue. Worker threads (update, export worker,
+// tray) and the bridge's wake-up hand their results to the UI thread by
+// posting an app message; the UI thread takes them all in one go after a
+// single wake-up, in the order they were posted. The message numbers are
+// those of the main window's message table (WM_APP = 0x8000), so that logs
+// and crash reports name them the same way. The push channel does not come
+// through here: it hands its events to the bridge directly.
 
 #include <atomic>
 #include <cstdint>
@@ -18,9 +19,6 @@
 namespace tillbay::shell {
 
 enum class AppMessageId : uint32_t {
-    OrderEvent = 0x8000 + 1,   // push channel: one order event record (payload)
-    RelayState = 0x8000 + 2,   // push channel: wparam 2 = connected, text = state text
-    Resync = 0x8000 + 3,       // push channel: reload the order board
     Drain = 0x8000 + 4,        // any thread: drain the bridge queues
     NavRefresh = 0x8000 + 10,  // open the start page again
     UpdateReady = 0x8000 + 11, // update thread: a new version was downloaded

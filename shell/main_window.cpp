@@ -32,10 +32,6 @@ VersionLine make_version_line(std::string_view program_version, std::string_view
 std::optional<std::string> internal_command_for(AppMessage const& message)
 {
     switch (message.id) {
-    case AppMessageId::RelayState:
-        return std::string("\x01relaystate</>") + (message.wparam == 2 ? "on" : "off") + "</>" + message.text;
-    case AppMessageId::Resync:
-        return std::string("\x01resync");
     case AppMessageId::NavRefresh:
         return std::string("\x01navrefresh");
     case AppMessageId::UpdateReady:

@@ -4,6 +4,7 @@
 #include "bridge/address.h"
 #include "foundation/log.h"
 #include "os/http.h"
+#include "os/process.h"
 
 #include <algorithm>
 #include <chrono>
@@ -71,7 +72,7 @@ void ServiceWatch::start()
         std::lock_guard lock(m_lock);
         m_stopping = false;
     }
-    m_thread = std::thread([this] { run(); });
+    m_thread = os::process::start_thread([this] { run(); });
 }
 
 void ServiceWatch::stop()
@@ -101,13 +102,7 @@ void ServiceWatch::run_once()
 void ServiceWatch::run()
 {
     while (true) {
-        try {
-            run_once();
-        } catch (std::exception const& e) {
-            log::bridge("SVC", std::string("서비스 확인 중 예외: ") + e.what());
-        } catch (...) {
-            log::bridge("SVC", "서비스 확인 중 알 수 없는 예외");
-        }
+        log::guarded("서비스 확인 실패", [this] { run_once(); });
         std::unique_lock lock(m_lock);
         if (m_wake.wait_for(lock, std::chrono::milliseconds(m_period_ms), [this] { return m_stopping; }))
             return;

@@ -62,10 +62,10 @@
 
   // A row of choices where one is on; pick(value) is called on a press.
   function segmented(id, choices, pick) {
-    var box = el('div', 'ps-seg');
+    var box = el('div', 'prn-seg');
     box.id = id;
     choices.forEach(function (c) {
-      var b = button('ps-seg-btn', c.text, function () { pick(c.key); });
+      var b = button('prn-seg-btn', c.text, function () { pick(c.key); });
       b.setAttribute('data-value', c.key);
       box.appendChild(b);
     });
@@ -81,14 +81,14 @@
     });
   }
   function field(label, control, hint) {
-    var f = el('label', 'ps-field');
-    f.appendChild(el('span', 'ps-label', label));
+    var f = el('label', 'prn-field');
+    f.appendChild(el('span', 'prn-label', label));
     f.appendChild(control);
-    if (hint) f.appendChild(el('span', 'ps-hint', hint));
+    if (hint) f.appendChild(el('span', 'prn-hint', hint));
     return f;
   }
   function select(id, options, onChange) {
-    var s = el('select', 'ps-select');
+    var s = el('select', 'prn-select');
     s.id = id;
     options.forEach(function (o) {
       var opt = el('option', null, o.text);
@@ -99,7 +99,7 @@
     return s;
   }
   function input(id, placeholder, mode) {
-    var i = el('input', 'ps-input');
+    var i = el('input', 'prn-input');
     i.id = id;
     i.type = 'text';
     i.autocomplete = 'off';
@@ -109,13 +109,13 @@
     return i;
   }
   function toggle(id, text, onChange) {
-    var wrap = el('label', 'ps-toggle');
+    var wrap = el('label', 'prn-toggle');
     var box = el('input');
     box.type = 'checkbox';
     box.id = id;
     box.addEventListener('change', function () { onChange(box.checked); });
     wrap.appendChild(box);
-    wrap.appendChild(el('span', 'ps-switch'));
+    wrap.appendChild(el('span', 'prn-switch'));
     wrap.appendChild(el('span', null, text));
     return wrap;
   }
@@ -140,150 +140,150 @@
   }
 
   function build() {
-    var sheet = el('div', 'sheet ps-sheet hidden');
+    var sheet = el('div', 'sheet prn-sheet hidden');
     sheet.id = 'printerSetup';
     sheet.setAttribute('role', 'dialog');
     sheet.setAttribute('aria-modal', 'true');
-    sheet.setAttribute('aria-labelledby', 'psTitle');
-    var card = el('div', 'ps-card');
+    sheet.setAttribute('aria-labelledby', 'prnTitle');
+    var card = el('div', 'prn-card');
     sheet.appendChild(card);
 
-    var head = el('div', 'ps-head');
+    var head = el('div', 'prn-head');
     var title = el('h2', null, '프린터 설정');
-    title.id = 'psTitle';
+    title.id = 'prnTitle';
     head.appendChild(title);
     head.appendChild(button('btn small', '닫기', close));
     card.appendChild(head);
 
-    var tabs = el('div', 'ps-tabs');
+    var tabs = el('div', 'prn-tabs');
     tabs.setAttribute('role', 'tablist');
     [['r', '영수증 프린터'], ['k', '주방 프린터']].forEach(function (t) {
-      var b = button('ps-tab', t[1], function () { show(t[0]); });
+      var b = button('prn-tab', t[1], function () { show(t[0]); });
       b.setAttribute('data-target', t[0]);
       b.setAttribute('role', 'tab');
       tabs.appendChild(b);
     });
     card.appendChild(tabs);
 
-    var body = el('div', 'ps-body');
+    var body = el('div', 'prn-body');
     card.appendChild(body);
 
     // Now: how it is connected and how it is.
-    var now = el('div', 'ps-now');
-    var nowText = el('div', 'ps-now-text');
-    nowText.appendChild(el('span', 'ps-now-label', '지금 연결'));
-    var via = el('b', 'ps-via', '-');
-    via.id = 'psVia';
+    var now = el('div', 'prn-now');
+    var nowText = el('div', 'prn-now-text');
+    nowText.appendChild(el('span', 'prn-now-label', '지금 연결'));
+    var via = el('b', 'prn-via', '-');
+    via.id = 'prnVia';
     nowText.appendChild(via);
     now.appendChild(nowText);
-    var state = el('span', 'pill ps-state', '상태 확인 중');
-    state.id = 'psState';
+    var state = el('span', 'pill prn-state', '상태 확인 중');
+    state.id = 'prnState';
     now.appendChild(state);
     now.appendChild(button('btn small', '상태 확인', function () { TW.send('printerstatus'); }));
     body.appendChild(now);
 
     // The connection.
-    var link = el('section', 'ps-group');
+    var link = el('section', 'prn-group');
     link.appendChild(el('h3', null, '연결 방식'));
-    var kinds = segmented('psKind', KINDS.concat([{ key: 'inherit', text: '영수증 프린터와 같음' }]), function (k) {
+    var kinds = segmented('prnKind', KINDS.concat([{ key: 'inherit', text: '영수증 프린터와 같음' }]), function (k) {
       chosenKind[target] = k;
       showKind(k);
     });
     link.appendChild(kinds);
-    var fields = el('div', 'ps-kind-fields');
+    var fields = el('div', 'prn-kind-fields');
 
-    var tcp = el('div', 'ps-grid');
+    var tcp = el('div', 'prn-grid');
     tcp.setAttribute('data-kind', 'tcp');
-    tcp.appendChild(field('IP 주소', input('psIp', '192.168.0.50', 'decimal')));
-    tcp.appendChild(field('포트', input('psPort', '9100', 'numeric'), '보통 9100'));
+    tcp.appendChild(field('IP 주소', input('prnIp', '192.168.0.50', 'decimal')));
+    tcp.appendChild(field('포트', input('prnPort', '9100', 'numeric'), '보통 9100'));
     fields.appendChild(tcp);
 
-    var com = el('div', 'ps-grid');
+    var com = el('div', 'prn-grid');
     com.setAttribute('data-kind', 'com');
-    com.appendChild(field('포트', select('psComPort', [])));
-    com.appendChild(field('속도', select('psBaud', BAUDS.map(function (b) { return { value: b, text: b + ' bps' }; }))));
-    com.appendChild(field('데이터 비트', select('psBits', [{ value: '8', text: '8' }, { value: '7', text: '7' }])));
-    com.appendChild(field('패리티', select('psParity', [{ value: 'N', text: '없음' }, { value: 'E', text: '짝수' }, { value: 'O', text: '홀수' }])));
-    com.appendChild(field('정지 비트', select('psStop', [{ value: '1', text: '1' }, { value: '2', text: '2' }])));
-    com.appendChild(field('흐름 제어', select('psFlow', [{ value: 'none', text: '없음' }, { value: 'rtscts', text: 'RTS/CTS' }, { value: 'xonxoff', text: 'XON/XOFF' }])));
+    com.appendChild(field('포트', select('prnComPort', [])));
+    com.appendChild(field('속도', select('prnBaud', BAUDS.map(function (b) { return { value: b, text: b + ' bps' }; }))));
+    com.appendChild(field('데이터 비트', select('prnBits', [{ value: '8', text: '8' }, { value: '7', text: '7' }])));
+    com.appendChild(field('패리티', select('prnParity', [{ value: 'N', text: '없음' }, { value: 'E', text: '짝수' }, { value: 'O', text: '홀수' }])));
+    com.appendChild(field('정지 비트', select('prnStop', [{ value: '1', text: '1' }, { value: '2', text: '2' }])));
+    com.appendChild(field('흐름 제어', select('prnFlow', [{ value: 'none', text: '없음' }, { value: 'rtscts', text: 'RTS/CTS' }, { value: 'xonxoff', text: 'XON/XOFF' }])));
     fields.appendChild(com);
 
-    var usb = el('div', 'ps-grid');
+    var usb = el('div', 'prn-grid');
     usb.setAttribute('data-kind', 'usb');
-    usb.appendChild(field('USB 프린터', select('psUsb', [])));
+    usb.appendChild(field('USB 프린터', select('prnUsb', [])));
     fields.appendChild(usb);
 
-    var queue = el('div', 'ps-grid');
+    var queue = el('div', 'prn-grid');
     queue.setAttribute('data-kind', 'queue');
-    queue.appendChild(field('인쇄 큐', select('psQueue', [])));
+    queue.appendChild(field('인쇄 큐', select('prnQueue', [])));
     fields.appendChild(queue);
 
-    var none = el('p', 'ps-note', '영수증·주문표를 인쇄하지 않습니다. 현금서랍도 열리지 않습니다.');
+    var none = el('p', 'prn-note', '영수증·주문표를 인쇄하지 않습니다. 현금서랍도 열리지 않습니다.');
     none.setAttribute('data-kind', 'none');
     fields.appendChild(none);
-    var same = el('p', 'ps-note', '영수증 프린터로 주문표를 인쇄합니다.');
+    var same = el('p', 'prn-note', '영수증 프린터로 주문표를 인쇄합니다.');
     same.setAttribute('data-kind', 'inherit');
     fields.appendChild(same);
     link.appendChild(fields);
 
-    var linkFoot = el('div', 'ps-row');
-    var linkError = el('span', 'ps-error hidden');
-    linkError.id = 'psLinkError';
+    var linkFoot = el('div', 'prn-row');
+    var linkError = el('span', 'prn-error hidden');
+    linkError.id = 'prnLinkError';
     linkFoot.appendChild(linkError);
     var refresh = button('btn small', '목록 새로 고침', function () { TW.send('getprintlinks', target); });
     linkFoot.appendChild(refresh);
     var save = button('btn primary', '연결 저장', saveLink);
-    save.id = 'psSaveLink';
+    save.id = 'prnSaveLink';
     linkFoot.appendChild(save);
     link.appendChild(linkFoot);
     body.appendChild(link);
 
     // Paper.
-    var paper = el('section', 'ps-group');
+    var paper = el('section', 'prn-group');
     paper.appendChild(el('h3', null, '용지'));
-    var paperGrid = el('div', 'ps-grid');
-    paperGrid.appendChild(field('용지 폭', segmented('psWidth', [{ key: '80', text: '80mm' }, { key: '58', text: '58mm' }], function (w) {
+    var paperGrid = el('div', 'prn-grid');
+    paperGrid.appendChild(field('용지 폭', segmented('prnWidth', [{ key: '80', text: '80mm' }, { key: '58', text: '58mm' }], function (w) {
       setCfg(target === 'r' ? 'width' : 'kwidth', w);
     })));
-    paperGrid.appendChild(field('한 줄 글자 수', select('psCols', [], function (v) { setCfg(target === 'r' ? 'cols' : 'kcols', v); })));
-    var spacing = input('psSpacing', '0', 'numeric');
+    paperGrid.appendChild(field('한 줄 글자 수', select('prnCols', [], function (v) { setCfg(target === 'r' ? 'cols' : 'kcols', v); })));
+    var spacing = input('prnSpacing', '0', 'numeric');
     spacing.addEventListener('change', function () { setCfg('linespacing', spacing.value.trim()); });
     var spacingField = field('줄 간격', spacing, '0 은 프린터 기본값, 견본에서 고른 숫자');
-    spacingField.classList.add('ps-receipt-only');
+    spacingField.classList.add('prn-receipt-only');
     paperGrid.appendChild(spacingField);
-    var gap = input('psBigGap', '10', 'numeric');
+    var gap = input('prnBigGap', '10', 'numeric');
     gap.addEventListener('change', function () { setCfg('biggap', gap.value.trim()); });
     var gapField = field('큰 글씨 뒤 간격', gap, '0~100');
-    gapField.classList.add('ps-receipt-only');
+    gapField.classList.add('prn-receipt-only');
     paperGrid.appendChild(gapField);
     paper.appendChild(paperGrid);
-    var paperToggles = el('div', 'ps-toggles');
-    paperToggles.appendChild(toggle('psCut', '인쇄 뒤 용지 자르기', function (on) { setCfg(target === 'r' ? 'cut' : 'kcut', on ? '1' : '0'); }));
-    var cancelReceipt = toggle('psCancelReceipt', '주문 취소 때 취소 영수증 인쇄', function (on) { setCfg('cancelreceipt', on ? '1' : '0'); });
-    cancelReceipt.classList.add('ps-receipt-only');
+    var paperToggles = el('div', 'prn-toggles');
+    paperToggles.appendChild(toggle('prnCut', '인쇄 뒤 용지 자르기', function (on) { setCfg(target === 'r' ? 'cut' : 'kcut', on ? '1' : '0'); }));
+    var cancelReceipt = toggle('prnCancelReceipt', '주문 취소 때 취소 영수증 인쇄', function (on) { setCfg('cancelreceipt', on ? '1' : '0'); });
+    cancelReceipt.classList.add('prn-receipt-only');
     paperToggles.appendChild(cancelReceipt);
-    var autoPrint = toggle('psAuto', '새 주문 주문표 자동 인쇄', function (on) { setCfg('kauto', on ? '1' : '0'); });
-    autoPrint.classList.add('ps-kitchen-only');
+    var autoPrint = toggle('prnAuto', '새 주문 주문표 자동 인쇄', function (on) { setCfg('kauto', on ? '1' : '0'); });
+    autoPrint.classList.add('prn-kitchen-only');
     paperToggles.appendChild(autoPrint);
     paper.appendChild(paperToggles);
     body.appendChild(paper);
 
     // The cash drawer, on the receipt printer.
-    var drawer = el('section', 'ps-group ps-receipt-only');
+    var drawer = el('section', 'prn-group prn-receipt-only');
     drawer.appendChild(el('h3', null, '현금서랍'));
-    var drawerRow = el('div', 'ps-grid');
-    drawerRow.appendChild(toggle('psDrawer', '현금 결제 때 서랍 열기', function (on) { setCfg('enable', on ? '1' : '0'); }));
-    drawerRow.appendChild(field('서랍 핀', segmented('psPin', [{ key: '2', text: '2번 핀' }, { key: '5', text: '5번 핀' }], function (p) { setCfg('pin', p); })));
+    var drawerRow = el('div', 'prn-grid');
+    drawerRow.appendChild(toggle('prnDrawer', '현금 결제 때 서랍 열기', function (on) { setCfg('enable', on ? '1' : '0'); }));
+    drawerRow.appendChild(field('서랍 핀', segmented('prnPin', [{ key: '2', text: '2번 핀' }, { key: '5', text: '5번 핀' }], function (p) { setCfg('pin', p); })));
     drawer.appendChild(drawerRow);
     body.appendChild(drawer);
 
     // The kitchen ticket's look.
-    var look = el('section', 'ps-group ps-kitchen-only');
+    var look = el('section', 'prn-group prn-kitchen-only');
     look.appendChild(el('h3', null, '주문표 모양'));
-    var lookGrid = el('div', 'ps-grid ps-style');
+    var lookGrid = el('div', 'prn-grid prn-style');
     STYLE.forEach(function (s) {
       var options = s.choices.map(function (text, i) { return { value: String(i), text: text }; });
-      lookGrid.appendChild(field(s.label, select('psStyle-' + s.key, options, function (v) {
+      lookGrid.appendChild(field(s.label, select('prnStyle-' + s.key, options, function (v) {
         TW.send('setkitchencfg', s.key + '=' + encodeURIComponent(v));
       })));
     });
@@ -291,9 +291,9 @@
     body.appendChild(look);
 
     // Test prints, on the receipt printer.
-    var prints = el('section', 'ps-group ps-receipt-only');
+    var prints = el('section', 'prn-group prn-receipt-only');
     prints.appendChild(el('h3', null, '시험 인쇄'));
-    var printRow = el('div', 'ps-row ps-prints');
+    var printRow = el('div', 'prn-row prn-prints');
     printRow.appendChild(button('btn', '시험 인쇄', function () { TW.send('printtest'); }));
     printRow.appendChild(button('btn', '눈금 인쇄', function () { TW.send('printruler'); }));
     printRow.appendChild(button('btn', '줄간격 견본', function () { TW.send('printspacing'); }));
@@ -307,15 +307,15 @@
   function show(which) {
     target = which;
     var p = panel();
-    Array.prototype.forEach.call(p.querySelectorAll('.ps-tab'), function (b) {
+    Array.prototype.forEach.call(p.querySelectorAll('.prn-tab'), function (b) {
       var on = b.getAttribute('data-target') === which;
       b.classList.toggle('active', on);
       b.setAttribute('aria-selected', on ? 'true' : 'false');
     });
-    p.classList.toggle('ps-kitchen', which === 'k');
-    var inherit = TW.byId('psKind').querySelector('[data-value="inherit"]');
+    p.classList.toggle('prn-kitchen', which === 'k');
+    var inherit = TW.byId('prnKind').querySelector('[data-value="inherit"]');
     if (inherit) inherit.classList.toggle('hidden', which !== 'k');
-    TW.show('psLinkError', false);
+    TW.show('prnLinkError', false);
     render();
     TW.send('getprintlinks', which);
   }
@@ -366,8 +366,8 @@
   }
 
   function linkError(text) {
-    TW.setText('psLinkError', text);
-    TW.show('psLinkError', !!text);
+    TW.setText('prnLinkError', text);
+    TW.show('prnLinkError', !!text);
   }
 
   // The connection the fields describe, or null with the reason shown.
@@ -375,25 +375,25 @@
     var kind = chosenKind[target];
     if (kind === 'none' || kind === 'inherit') return kind;
     if (kind === 'tcp') {
-      var ip = TW.byId('psIp').value.trim();
-      var port = TW.byId('psPort').value.trim() || '9100';
+      var ip = TW.byId('prnIp').value.trim();
+      var port = TW.byId('prnPort').value.trim() || '9100';
       if (!isIpv4(ip)) { linkError('IP 주소를 확인해 주세요 (예: 192.168.0.50)'); return null; }
       if (!/^[1-9][0-9]{0,4}$/.test(port) || parseInt(port, 10) > 65535) { linkError('포트는 1~65535 사이의 숫자입니다'); return null; }
       return 'tcp|' + ip + '|' + port;
     }
     if (kind === 'com') {
-      var comPort = TW.byId('psComPort').value;
+      var comPort = TW.byId('prnComPort').value;
       if (!comPort) { linkError('이 PC 에서 찾은 직렬 포트가 없습니다'); return null; }
-      return ['com', comPort, TW.byId('psBaud').value, TW.byId('psBits').value, TW.byId('psParity').value,
-        TW.byId('psStop').value, TW.byId('psFlow').value, 'v1'].join('|');
+      return ['com', comPort, TW.byId('prnBaud').value, TW.byId('prnBits').value, TW.byId('prnParity').value,
+        TW.byId('prnStop').value, TW.byId('prnFlow').value, 'v1'].join('|');
     }
     if (kind === 'usb') {
-      var id = TW.byId('psUsb').value;
+      var id = TW.byId('prnUsb').value;
       if (!id) { linkError('이 PC 에 연결된 USB 프린터를 찾지 못했습니다'); return null; }
       return 'usb|' + id;
     }
     if (kind === 'queue') {
-      var name = TW.byId('psQueue').value;
+      var name = TW.byId('prnQueue').value;
       if (!name) { linkError('고를 인쇄 큐가 없습니다'); return null; }
       return 'queue|' + encodeURIComponent(name);
     }
@@ -407,8 +407,8 @@
   }
 
   function showKind(kind) {
-    setSegment('psKind', kind);
-    Array.prototype.forEach.call(panel().querySelectorAll('.ps-kind-fields > [data-kind]'), function (n) {
+    setSegment('prnKind', kind);
+    Array.prototype.forEach.call(panel().querySelectorAll('.prn-kind-fields > [data-kind]'), function (n) {
       n.classList.toggle('hidden', n.getAttribute('data-kind') !== kind);
     });
   }
@@ -422,35 +422,35 @@
   function renderLinks() {
     var info = links[target];
     if (!info) return;
-    fillSelect('psQueue', (info.queues || []).map(function (q) { return { value: q, text: q }; }));
-    fillSelect('psUsb', (info.usb || []).map(function (u) { return { value: u.id, text: u.name + ' · ' + u.id.slice(0, 8) }; }));
-    fillSelect('psComPort', (info.com || []).map(function (c) { return { value: c.port, text: c.port + ' · ' + c.name }; }));
+    fillSelect('prnQueue', (info.queues || []).map(function (q) { return { value: q, text: q }; }));
+    fillSelect('prnUsb', (info.usb || []).map(function (u) { return { value: u.id, text: u.name + ' · ' + u.id.slice(0, 8) }; }));
+    fillSelect('prnComPort', (info.com || []).map(function (c) { return { value: c.port, text: c.port + ' · ' + c.name }; }));
     var cfg = TW.printCfg || {};
     var saved = parseLink(info.saved, target === 'r' ? cfg.name : (kitchen ? kitchen.name : ''), target);
     if (!chosenKind[target]) chosenKind[target] = saved.kind;
-    if (saved.kind === 'tcp') { setValue('psIp', saved.ip || ''); setValue('psPort', saved.port || '9100'); }
+    if (saved.kind === 'tcp') { setValue('prnIp', saved.ip || ''); setValue('prnPort', saved.port || '9100'); }
     if (saved.kind === 'com') {
-      if (saved.port && !Array.prototype.some.call(TW.byId('psComPort').options, function (o) { return o.value === saved.port; })) {
+      if (saved.port && !Array.prototype.some.call(TW.byId('prnComPort').options, function (o) { return o.value === saved.port; })) {
         var keep = el('option', null, saved.port + ' · 지금 없음');
         keep.value = saved.port;
-        TW.byId('psComPort').appendChild(keep);
+        TW.byId('prnComPort').appendChild(keep);
       }
-      setValue('psComPort', saved.port); setValue('psBaud', saved.baud); setValue('psBits', saved.bits);
-      setValue('psParity', saved.parity); setValue('psStop', saved.stop); setValue('psFlow', saved.flow);
+      setValue('prnComPort', saved.port); setValue('prnBaud', saved.baud); setValue('prnBits', saved.bits);
+      setValue('prnParity', saved.parity); setValue('prnStop', saved.stop); setValue('prnFlow', saved.flow);
     }
-    if (saved.kind === 'usb' && saved.id) setValue('psUsb', saved.id);
-    if (saved.kind === 'queue' && saved.queue) setValue('psQueue', saved.queue);
+    if (saved.kind === 'usb' && saved.id) setValue('prnUsb', saved.id);
+    if (saved.kind === 'queue' && saved.queue) setValue('prnQueue', saved.queue);
     showKind(chosenKind[target]);
-    TW.setText('psVia', info.description || '-');
+    TW.setText('prnVia', info.description || '-');
   }
 
   function renderState() {
-    var box = TW.byId('psState');
+    var box = TW.byId('prnState');
     if (!box || !health) return;
     var h = target === 'r' ? health.receipt : health.kitchen;
     if (!h) return;
     box.textContent = h.text;
-    box.className = 'pill ps-state state-' + h.state;
+    box.className = 'pill prn-state prn-state-' + h.state;
   }
 
   function render() {
@@ -460,18 +460,18 @@
     if (cfg) {
       var receipt = target === 'r';
       var width = receipt ? cfg.width : cfg.kwidth;
-      setSegment('psWidth', width);
-      fillSelect('psCols', colsOptions(receipt ? cfg.colsauto : cfg.kcolsauto), String(receipt ? cfg.cols : cfg.kcols));
-      setValue('psSpacing', cfg.linespacing);
-      setValue('psBigGap', cfg.biggap);
-      setValue('psCut', num(receipt ? cfg.cut : (kitchen && kitchen.cut !== undefined ? kitchen.cut : cfg.cut), 1) !== 0);
-      setValue('psCancelReceipt', num(cfg.cancelreceipt, 1) === 1);
-      setValue('psDrawer', num(cfg.drawer, 1) !== 0);
-      setSegment('psPin', cfg.pin);
-      setValue('psAuto', num(cfg.kauto, 0) === 1);
-      TW.setText('psVia', receipt ? cfg.via : cfg.kvia);
+      setSegment('prnWidth', width);
+      fillSelect('prnCols', colsOptions(receipt ? cfg.colsauto : cfg.kcolsauto), String(receipt ? cfg.cols : cfg.kcols));
+      setValue('prnSpacing', cfg.linespacing);
+      setValue('prnBigGap', cfg.biggap);
+      setValue('prnCut', num(receipt ? cfg.cut : (kitchen && kitchen.cut !== undefined ? kitchen.cut : cfg.cut), 1) !== 0);
+      setValue('prnCancelReceipt', num(cfg.cancelreceipt, 1) === 1);
+      setValue('prnDrawer', num(cfg.drawer, 1) !== 0);
+      setSegment('prnPin', cfg.pin);
+      setValue('prnAuto', num(cfg.kauto, 0) === 1);
+      TW.setText('prnVia', receipt ? cfg.via : cfg.kvia);
     }
-    if (kitchen) STYLE.forEach(function (s) { setValue('psStyle-' + s.key, kitchen[s.key]); });
+    if (kitchen) STYLE.forEach(function (s) { setValue('prnStyle-' + s.key, kitchen[s.key]); });
     renderLinks();
     renderState();
   }
@@ -483,7 +483,7 @@
     if (!box || !health) return;
     box.textContent = '';
     function pill(name, h) {
-      var b = button('pill printer-pill state-' + h.state, null, open);
+      var b = button('pill printer-pill prn-state-' + h.state, null, open);
       b.title = name + ' 프린터: ' + h.text + (h.via ? ' (' + h.via + ')' : '');
       b.appendChild(el('span', 'dot'));
       b.appendChild(el('span', 'printer-pill-name', name));
@@ -526,6 +526,7 @@
     health = h || null;
     renderHeader();
     renderState();
+    renderSettingsSummary();
   };
   var previousResult = window.setPrintLinkResult;
   window.setPrintLinkResult = function (ok, message) {
@@ -539,6 +540,39 @@
   });
   var openButton = TW.byId('printerBtn');
   if (openButton) openButton.addEventListener('click', open);
+
+  // The POS settings panel gets a printer section that leads here.
+  var settingsSummary = null;
+  function renderSettingsSummary() {
+    if (!settingsSummary || !health) return;
+    settingsSummary.textContent = '';
+    [['영수증 프린터', health.receipt], ['주방 프린터', health.kitchen]].forEach(function (row) {
+      if (!row[1]) return;
+      var line = el('div', 'prn-summary-line');
+      line.appendChild(el('span', 'prn-summary-name', row[0]));
+      line.appendChild(el('span', 'pill prn-state-' + row[1].state, row[1].text));
+      line.appendChild(el('span', 'prn-summary-via', row[1].via || ''));
+      settingsSummary.appendChild(line);
+    });
+  }
+  document.addEventListener('DOMContentLoaded', function () {
+    if (!TW.settings || !TW.settings.add) return;
+    TW.settings.add({
+      id: 'printer',
+      title: '프린터',
+      build: function (body) {
+        body.appendChild(el('h3', null, '영수증·주방 프린터'));
+        settingsSummary = el('div', 'prn-summary');
+        body.appendChild(settingsSummary);
+        body.appendChild(button('btn primary', '프린터 설정 열기', function () {
+          TW.settings.close();
+          open();
+        }));
+        renderSettingsSummary();
+      },
+      show: function () { TW.send('printerstatus'); }
+    });
+  });
 
   // The printers are asked for their state now and then, and after every job.
   TW.send('printerstatus');

@@ -7,6 +7,7 @@
 #include "foundation/settings.h"
 #include "os/crypto.h"
 #include "os/fs.h"
+#include "os/process.h"
 #include "update/bundle.h"
 #include "update/web_host.h"
 
@@ -15,33 +16,23 @@
 #include <cerrno>
 #include <climits>
 #include <mutex>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
-extern char** environ;
 
 namespace tillbay::update {
 
 namespace {
 
 constexpr char const* section = "UPDATE";
-// The executable's path must stay below 260 bytes, as it always had to.
+// The executable's path must stay below 260 bytes.
 constexpr size_t max_exe_path = 259;
 constexpr size_t max_app_host = 255;
 
 std::string read_key(std::string_view key) { return settings::read_text(section, key, 128); }
 void write_key(std::string_view key, std::optional<std::string_view> value) { (void)settings::write_profile(section, key, value); }
-
-std::string running_executable()
-{
-    char buffer[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer)
-        return {};
-    return std::string(buffer, static_cast<size_t>(n));
-}
 
 std::string with_slash(std::string dir)
 {
@@ -59,7 +50,7 @@ Error fail_text(std::string message) { return Error::with_message(std::move(mess
 Swap apply_staged_update(std::string exe_path)
 {
     if (exe_path.empty())
-        exe_path = running_executable();
+        exe_path = os::process::own_executable();
     if (exe_path.empty() || exe_path.size() > max_exe_path)
         return Swap::Nothing;
     auto slash = exe_path.rfind('/');
@@ -103,15 +94,11 @@ Swap apply_staged_update(std::string exe_path)
     return Swap::Swapped;
 }
 
-int restart(std::string const& exe_path, char* const argv[])
-{
-    pid_t pid = 0;
-    return ::posix_spawn(&pid, exe_path.c_str(), nullptr, nullptr, argv, environ);
-}
+int restart(std::string const& exe_path, char* const argv[]) { return os::process::spawn(exe_path, argv); }
 
 bool swap_at_start(char* const argv[])
 {
-    auto exe_path = running_executable();
+    auto exe_path = os::process::own_executable();
     switch (apply_staged_update(exe_path)) {
     case Swap::Rejected:
         log::bridge("UPD",
@@ -294,21 +281,38 @@ void run_check(Hooks const& hooks, CheckEnvironment const& env)
 }
 
 namespace {
+
 std::mutex g_run_lock;
-}
+// Every update thread started, so that the end of the program can join them.
+std::mutex g_threads_lock;
+std::vector<std::thread> g_threads;
+
+} // namespace
 
 void start_thread(Hooks hooks, CheckEnvironment environment)
 {
-    std::thread([hooks = std::move(hooks), environment = std::move(environment)] {
+    std::lock_guard guard(g_threads_lock);
+    g_threads.push_back(os::process::start_thread([hooks = std::move(hooks), environment = std::move(environment)] {
         try {
-            std::lock_guard guard(g_run_lock);
+            std::lock_guard run(g_run_lock);
             run_check(hooks, environment);
         } catch (std::exception const& e) {
             log::bridge("UPD", std::string("갱신 확인 중 예외: ") + e.what());
         } catch (...) {
             log::bridge("UPD", "갱신 확인 중 알 수 없는 예외");
         }
-    }).detach();
+    }));
+}
+
+void join_threads()
+{
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard guard(g_threads_lock);
+        threads.swap(g_threads);
+    }
+    for (auto& thread : threads)
+        thread.join();
 }
 
 void start_thread(Hooks hooks) { start_thread(std::move(hooks), this_process()); }

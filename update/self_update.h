@@ -99,6 +99,10 @@ void run_check(Hooks const& hooks, CheckEnvironment const& environment);
 // runs waits for it and then checks again.
 void start_thread(Hooks hooks);
 void start_thread(Hooks hooks, CheckEnvironment environment);
+// Waits for every update thread to end. The end of the program calls it after
+// os::http::abort_all(), so a download in progress ends within a second and
+// no update thread outlives the objects its hooks reach.
+void join_threads();
 
 // Downloads, verifies and stages the program a manifest names. Fails with a
 // Korean text, or with none when there is nothing to fetch.

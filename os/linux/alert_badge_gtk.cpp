@@ -69,7 +69,7 @@ struct BadgeSignals {
     static gboolean draw(GtkWidget* widget, cairo_t* cr, gpointer data)
     {
         auto* self = static_cast<BadgeWindow*>(data);
-        try {
+        log::guarded("알림 배지 그리기 실패", [&] {
             auto const& look = self->m_look;
             auto s = [&](int n) { return os::scaled(n, look.scale_dpi, look.scale_percent); };
             int width = gtk_widget_get_allocated_width(widget);
@@ -85,9 +85,7 @@ struct BadgeSignals {
                 false);
             draw_line(cr, look.value, look.value_height, { 255, 255, 255 }, s(14), s(28), width - s(10), height - s(6),
                 true);
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("알림 배지 그리기 실패: ") + e.what());
-        }
+        });
         return TRUE;
     }
 
@@ -108,7 +106,7 @@ struct BadgeSignals {
         auto* self = static_cast<BadgeWindow*>(data);
         if (event->button != 1 || event->type != GDK_BUTTON_PRESS)
             return FALSE;
-        try {
+        log::guarded("알림 배지 누르기 처리 실패", [&] {
             // The pointer is held by the badge while the button is down, so
             // that a quick drag does not lose it when the cursor leaves the
             // window before the window has followed.
@@ -120,21 +118,17 @@ struct BadgeSignals {
                     == GDK_GRAB_SUCCESS;
             if (self->m_events.pressed)
                 self->m_events.pressed(static_cast<int>(event->x_root), static_cast<int>(event->y_root));
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("알림 배지 누르기 처리 실패: ") + e.what());
-        }
+        });
         return TRUE;
     }
 
     static gboolean motion(GtkWidget*, GdkEventMotion* event, gpointer data)
     {
         auto* self = static_cast<BadgeWindow*>(data);
-        try {
+        log::guarded("알림 배지 끌기 처리 실패", [&] {
             if (self->m_events.dragged)
                 self->m_events.dragged(static_cast<int>(event->x_root), static_cast<int>(event->y_root));
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("알림 배지 끌기 처리 실패: ") + e.what());
-        }
+        });
         return TRUE;
     }
 
@@ -143,7 +137,7 @@ struct BadgeSignals {
         auto* self = static_cast<BadgeWindow*>(data);
         if (event->button != 1)
             return FALSE;
-        try {
+        log::guarded("알림 배지 놓기 처리 실패", [&] {
             if (self->m_grabbed) {
                 if (GdkSeat* seat = gdk_event_get_seat(reinterpret_cast<GdkEvent*>(event)))
                     gdk_seat_ungrab(seat);
@@ -151,9 +145,7 @@ struct BadgeSignals {
             }
             if (self->m_events.released)
                 self->m_events.released();
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("알림 배지 놓기 처리 실패: ") + e.what());
-        }
+        });
         return TRUE;
     }
 };

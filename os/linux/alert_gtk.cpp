@@ -14,12 +14,10 @@ struct AlertTimers {
         auto* self = static_cast<AlertService*>(data);
         // The source ends with this call; flash_end() must not remove it again.
         self->m_flash_timer = 0;
-        try {
+        log::guarded("알림 깜빡임 종료 실패", [&] {
             if (self->m_events)
                 self->m_events->flash_ended();
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("알림 깜빡임 종료 실패: ") + e.what());
-        }
+        });
         return G_SOURCE_REMOVE;
     }
 };

@@ -13,12 +13,10 @@ struct TraySignals {
     static void open(GtkMenuItem*, gpointer data)
     {
         auto* self = static_cast<TrayIcon*>(data);
-        try {
+        log::guarded("트레이 아이콘 처리 실패", [&] {
             if (self->m_activated)
                 self->m_activated();
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("트레이 아이콘 처리 실패: ") + e.what());
-        }
+        });
     }
 };
 

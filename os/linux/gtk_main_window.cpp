@@ -1,14 +1,13 @@
 #include "os/linux/gtk_main_window.h"
 
 #include "foundation/log.h"
+#include "os/process.h"
 
 #include <cerrno>
 #include <exception>
 #include <gtk/gtk.h>
-#include <spawn.h>
 #include <unistd.h>
 
-extern char** environ;
 
 namespace tillbay::gtk {
 
@@ -81,8 +80,7 @@ void set_default_icon(std::string_view png_bytes)
 
 bool spawn_self(char* const argv[])
 {
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, environ);
+    int rc = os::process::spawn(os::process::own_executable(), argv);
     if (rc != 0) {
         errno = rc;
         return false;
@@ -105,13 +103,11 @@ struct MainWindowSignals {
     static gboolean delete_event(GtkWidget*, GdkEvent*, gpointer data)
     {
         auto* self = static_cast<MainWindow*>(data);
-        try {
-            if (self->m_events.close_requested && !self->m_events.close_requested())
-                return TRUE; // keep the window open
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("닫기 확인 실패: ") + e.what());
-        }
-        return FALSE;
+        bool keep_open = false;
+        log::guarded("닫기 확인 실패", [&] {
+            keep_open = self->m_events.close_requested && !self->m_events.close_requested();
+        });
+        return keep_open ? TRUE : FALSE;
     }
 
     static void destroy(GtkWidget*, gpointer data)
@@ -120,12 +116,10 @@ struct MainWindowSignals {
         if (self->m_destroyed)
             return;
         self->m_destroyed = true;
-        try {
+        log::guarded("종료 정리 실패", [&] {
             if (self->m_events.destroyed)
                 self->m_events.destroyed();
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("종료 정리 실패: ") + e.what());
-        }
+        });
         self->m_window = nullptr;
         gtk_main_quit();
     }
@@ -133,12 +127,10 @@ struct MainWindowSignals {
     static gboolean alert_tick(gpointer data)
     {
         auto* self = static_cast<MainWindow*>(data);
-        try {
+        log::guarded("알림 타이머 실패", [&] {
             if (self->m_events.alert_tick)
                 self->m_events.alert_tick();
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("알림 타이머 실패: ") + e.what());
-        }
+        });
         return G_SOURCE_CONTINUE;
     }
 

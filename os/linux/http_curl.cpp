@@ -4,8 +4,11 @@
 
 #include "os/http.h"
 
+#include "base/thread_role.h"
+
 #include "base/ascii.h"
 
+#include <atomic>
 #include <curl/curl.h>
 
 #include <cerrno>
@@ -22,9 +25,8 @@ namespace tillbay::os::http {
 
 namespace {
 
-// Resolve, connect, send and receive each get this long, as the program has
-// always allowed its web requests; a stalled transfer counts as a receive that
-// timed out.
+// Resolve, connect, send and receive each get this long; a stalled transfer
+// counts as a receive that timed out.
 constexpr long timeout_ms = 6000;
 constexpr char const* user_agent = "TillBay/1.0";
 
@@ -52,9 +54,19 @@ std::string_view strip_scheme(std::string_view text)
 
 Error fail(char const* message, std::string detail = {}) { return Error::with_message(message, std::move(detail)); }
 
+// Set by abort_all(): every transfer in progress ends at its next progress
+// call (curl makes one about once a second even while nothing moves, and at
+// every chunk), and no new one starts.
+std::atomic<bool> g_aborted { false };
+
+int abort_when_asked(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return g_aborted.load() ? 1 : 0; }
+
 // Options every request shares. Fails with the downloader's texts.
 Result<Easy> open_client(Endpoint const& endpoint)
 {
+    thread_role::expect_off_ui_thread("웹 요청");
+    if (g_aborted.load())
+        return fail(text::no_response, "web client aborted");
     if (!global_init())
         return fail(text::init_failed, "curl_global_init");
     Easy curl(curl_easy_init());
@@ -73,7 +85,9 @@ Result<Easy> open_client(Endpoint const& endpoint)
         // sent on to a public one in the clear.
         && curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK
         && curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L) == CURLE_OK
-        && curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https") == CURLE_OK;
+        && curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https") == CURLE_OK
+        && curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, abort_when_asked) == CURLE_OK
+        && curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
     if (!ok)
         return fail(text::init_failed, "curl_easy_setopt");
     if (endpoint.security == Security::Secure) {
@@ -339,5 +353,7 @@ bool tls12_available()
         return false;
     return curl_easy_setopt(curl.get(), CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2)) == CURLE_OK;
 }
+
+void abort_all() { g_aborted.store(true); }
 
 } // namespace tillbay::os::http

@@ -313,6 +313,12 @@ void shutdown_and_close(int& fd)
     fd = -1;
 }
 
+void shutdown_both(int fd)
+{
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
 Result<Fd> listen_tcp(std::string_view bind_address, int port, int backlog)
 {
     auto address = numeric_address(bind_address.empty() ? "0.0.0.0" : bind_address, port);

@@ -282,6 +282,32 @@ Result<std::string> sha256_beneath(std::string const& root, std::string_view rel
     return hash_stream(file.get(), -1, root + "/" + std::string(rel));
 }
 
+Result<std::string> read_beneath(std::string const& root, std::string_view rel, size_t max_size)
+{
+    auto file = TRY(open_file_beneath(root, rel));
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0)
+        return errno_error("stat " + root + "/" + std::string(rel), errno);
+    if (static_cast<unsigned long long>(st.st_size) > max_size)
+        return Error::from_detail("file too large: " + root + "/" + std::string(rel), EFBIG);
+    std::string content;
+    content.reserve(static_cast<size_t>(st.st_size));
+    char buffer[8192];
+    for (;;) {
+        ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno_error("read " + root + "/" + std::string(rel), errno);
+        if (n == 0)
+            break;
+        if (content.size() + static_cast<size_t>(n) > max_size)
+            return Error::from_detail("file too large: " + root + "/" + std::string(rel), EFBIG);
+        content.append(buffer, static_cast<size_t>(n));
+    }
+    return content;
+}
+
 Result<std::string> copy_hashing(std::string const& src_root, std::string_view rel, std::string const& dst_file)
 {
     auto src = TRY(open_file_beneath(src_root, rel));

@@ -7,6 +7,8 @@
 //                   answers {"ok":true,"value":<JSON>} or {"ok":false,"error":"..."}
 //   GET  /doc       the document record {"generation":..,"url":..,"ready":..,"class":..}
 //   GET  /snapshot  a PNG of the main web view
+//   POST /customer/eval, GET /customer/snapshot
+//                   the same for the customer display's web view, when it is open
 //
 // Connections are served on a thread of their own; everything that touches
 // the web view is handed to the GTK main thread and the connection thread
@@ -26,6 +28,13 @@ public:
     virtual void evaluate(std::string const& script, std::function<void(bool ok, std::string result)> done) = 0;
     virtual std::string document_json() = 0;
     virtual void snapshot(std::function<void(std::string png)> done) = 0;
+    // The customer display's web view; by default there is none.
+    virtual void evaluate_customer(std::string const& script, std::function<void(bool ok, std::string result)> done)
+    {
+        (void)script;
+        done(false, "no customer view");
+    }
+    virtual void snapshot_customer(std::function<void(std::string png)> done) { done({}); }
 };
 
 class AutomationServer {

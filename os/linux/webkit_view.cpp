@@ -122,7 +122,7 @@ std::optional<std::string> ui_file_for(std::string const& decoded_path)
 
 void serve_scheme(WebKitURISchemeRequest* request, gpointer)
 {
-    try {
+    bool ran = log::guarded("화면 파일 응답 실패", [&] {
         char const* uri_text = webkit_uri_scheme_request_get_uri(request);
         SchemeTarget target = g_read_scheme_address ? g_read_scheme_address(uri_text ? uri_text : "") : SchemeTarget {};
         if (target.kind == SchemeTarget::Kind::Invalid) {
@@ -152,10 +152,9 @@ void serve_scheme(WebKitURISchemeRequest* request, gpointer)
         std::string body(contents, length);
         g_free(contents);
         finish_bytes(request, 200, mime_type_for(*file), std::move(body), {});
-    } catch (std::exception const& e) {
-        log::bridge("UI", std::string("화면 파일 응답 실패: ") + e.what());
+    });
+    if (!ran)
         finish_with_error(request, 500, "internal error");
-    }
 }
 
 void on_download_started(WebKitWebContext*, WebKitDownload* download, gpointer)
@@ -249,14 +248,17 @@ struct WebViewSignals {
         gpointer data)
     {
         auto* self = static_cast<WebView*>(data);
-        try {
+        gboolean handled = TRUE;
+        bool ran = log::guarded("탐색 판단 실패", [&] {
             if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
                 webkit_policy_decision_ignore(decision);
                 self->m_client->refused("new window");
-                return TRUE;
+                return;
             }
-            if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION)
-                return FALSE;
+            if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+                handled = FALSE;
+                return;
+            }
             auto* navigation = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
             WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(navigation);
             WebKitURIRequest* request = webkit_navigation_action_get_request(action);
@@ -265,11 +267,12 @@ struct WebViewSignals {
                 webkit_policy_decision_use(decision);
             else
                 webkit_policy_decision_ignore(decision);
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("탐색 판단 실패: ") + e.what());
+        });
+        if (!ran) {
             webkit_policy_decision_ignore(decision);
+            return TRUE;
         }
-        return TRUE;
+        return handled;
     }
 
     static GtkWidget* create(WebKitWebView*, WebKitNavigationAction*, gpointer data)
@@ -283,7 +286,7 @@ struct WebViewSignals {
     static void load_changed(WebKitWebView* view, WebKitLoadEvent event, gpointer data)
     {
         auto* self = static_cast<WebView*>(data);
-        try {
+        log::guarded("탐색 처리 실패", [&] {
             char const* uri = webkit_web_view_get_uri(view);
             std::string address = uri ? uri : "";
             switch (event) {
@@ -301,9 +304,7 @@ struct WebViewSignals {
             default:
                 break;
             }
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("탐색 처리 실패: ") + e.what());
-        }
+        });
     }
 
     static gboolean load_failed(WebKitWebView*, WebKitLoadEvent, char*, GError*, gpointer data)
@@ -335,11 +336,12 @@ struct WebViewSignals {
     static gboolean user_message(WebKitWebView* view, WebKitUserMessage* message, gpointer data)
     {
         auto* self = static_cast<WebView*>(data);
-        try {
+        gboolean handled = FALSE;
+        log::guarded("화면 메시지 처리 실패", [&] {
             char const* name = webkit_user_message_get_name(message);
             GVariant* parameters = webkit_user_message_get_parameters(message);
             if (!name || !parameters)
-                return FALSE;
+                return;
             if (std::strcmp(name, "tillbay.post") == 0 && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sbis)"))) {
                 char const* source = nullptr;
                 gboolean main_frame = FALSE;
@@ -355,7 +357,8 @@ struct WebViewSignals {
                 if (page_message.kind == PageMessage::Kind::Text)
                     page_message.text = text;
                 self->m_client->page_message(page_message);
-                return TRUE;
+                handled = TRUE;
+                return;
             }
             if (std::strcmp(name, "tillbay.frame") == 0 && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(s)"))) {
                 char const* frame = nullptr;
@@ -366,12 +369,11 @@ struct WebViewSignals {
                     log::bridge("SEC", "차단: frame navigation");
                 webkit_user_message_send_reply(message,
                     webkit_user_message_new("tillbay.verdict", g_variant_new("(b)", allowed)));
-                return TRUE;
+                handled = TRUE;
+                return;
             }
-        } catch (std::exception const& e) {
-            log::bridge("UI", std::string("화면 메시지 처리 실패: ") + e.what());
-        }
-        return FALSE;
+        });
+        return handled;
     }
 };
 

@@ -74,15 +74,14 @@ void BM_StoreCall(benchmark::State& state)
     }
     bool resume = state.range(0) != 0;
     transport::set_session_resumption(resume);
-    api::StoreResult warm;
-    (void)api::store_call(g_command, warm); // leaves a session to resume from
+    (void)api::store_call(g_command); // leaves a session to resume from
     for (auto _ : state) {
-        api::StoreResult result;
-        if (!api::store_call(g_command, result) || !result.accepted()) {
-            state.SkipWithError(result.error.empty() ? "refused" : result.error.c_str());
+        auto result = api::store_call(g_command);
+        if (!result.ok() || !result.value().accepted()) {
+            state.SkipWithError(result.ok() ? "refused" : result.error().message.c_str());
             break;
         }
-        benchmark::DoNotOptimize(result.resultData.size());
+        benchmark::DoNotOptimize(result.value().resultData.size());
     }
     state.SetLabel(resume ? "resumed sessions" : "full handshakes");
     transport::set_session_resumption(true);

@@ -149,33 +149,33 @@ TEST_F(PrintingEndToEnd, PrinterSetUpThroughThePanelPrintsATestPage)
 {
     value_of("document.getElementById('printerBtn').click();true");
     ASSERT_TRUE(e2e::wait_for([] { return value_of("!document.getElementById('printerSetup').classList.contains('hidden')") == "true"; }, 5s));
-    click("#psKind [data-value=\"tcp\"]");
-    value_of("document.getElementById('psIp').value='127.0.0.1';document.getElementById('psPort').value='"
+    click("#prnKind [data-value=\"tcp\"]");
+    value_of("document.getElementById('prnIp').value='127.0.0.1';document.getElementById('prnPort').value='"
         + std::to_string(s_printer_port) + "';true");
-    click("#psSaveLink");
+    click("#prnSaveLink");
     std::string address = "tcp|127.0.0.1|" + std::to_string(s_printer_port);
     ASSERT_TRUE(e2e::wait_for([&] { return e2e::read_text(s_at.pos + "/tillbay.ini").find("connection=" + address) != std::string::npos; }, 10s))
         << e2e::read_text(s_at.pos + "/tillbay.ini") << e2e::read_text(s_at.bridge_log);
     std::string via = "LAN 127.0.0.1:" + std::to_string(s_printer_port);
-    EXPECT_TRUE(e2e::wait_for([&] { return text_of("document.getElementById('psVia').textContent") == via; }, 5s))
-        << text_of("document.getElementById('psVia').textContent");
-    EXPECT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('psState').textContent") == "정상"; }, 10s))
-        << text_of("document.getElementById('psState').textContent");
+    EXPECT_TRUE(e2e::wait_for([&] { return text_of("document.getElementById('prnVia').textContent") == via; }, 5s))
+        << text_of("document.getElementById('prnVia').textContent");
+    EXPECT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('prnState').textContent") == "정상"; }, 10s))
+        << text_of("document.getElementById('prnState').textContent");
 
     // Paper width 58 mm, stored at once.
-    click("#psWidth [data-value=\"58\"]");
+    click("#prnWidth [data-value=\"58\"]");
     EXPECT_TRUE(e2e::wait_for([] { return e2e::read_text(s_at.pos + "/tillbay.ini").find("width") != std::string::npos; }, 5s));
     EXPECT_TRUE(e2e::wait_for([] { return value_of("TW.printCfg.width") == "58"; }, 5s));
     snapshot("01-printer-setup");
-    value_of("var b=document.querySelector('#printerSetup .ps-body');b.scrollTop=b.scrollHeight;true");
+    value_of("var b=document.querySelector('#printerSetup .prn-body');b.scrollTop=b.scrollHeight;true");
     snapshot("02-printer-setup-lower");
-    click(".ps-tab[data-target=\"k\"]");
-    EXPECT_TRUE(e2e::wait_for([] { return value_of("document.getElementById('printerSetup').classList.contains('ps-kitchen')") == "true"; }, 5s));
-    value_of("document.querySelector('#printerSetup .ps-body').scrollTop=0;true");
+    click(".prn-tab[data-target=\"k\"]");
+    EXPECT_TRUE(e2e::wait_for([] { return value_of("document.getElementById('printerSetup').classList.contains('prn-kitchen')") == "true"; }, 5s));
+    value_of("document.querySelector('#printerSetup .prn-body').scrollTop=0;true");
     snapshot("03-printer-setup-kitchen");
-    click(".ps-tab[data-target=\"r\"]");
+    click(".prn-tab[data-target=\"r\"]");
 
-    click(".ps-prints .btn");
+    click(".prn-prints .btn");
     ASSERT_TRUE(e2e::wait_for([] { return job_arrived(s_job + 1); }, 10s)) << e2e::read_text(s_at.bridge_log);
     ++s_job;
     std::string text = e2e::read_text(job_path(s_job, "txt"));
@@ -184,7 +184,7 @@ TEST_F(PrintingEndToEnd, PrinterSetUpThroughThePanelPrintsATestPage)
     // The job's outcome comes back as the status message.
     EXPECT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('statusLine').textContent") == "프린터로 인쇄 데이터를 전송했습니다"; }, 10s))
         << text_of("document.getElementById('statusLine').textContent");
-    click("#printerSetup .ps-head .btn");
+    click("#printerSetup .prn-head .btn");
     // The board's header shows the printer's state.
     EXPECT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('printerHealth').textContent").find("정상") != std::string::npos; }, 10s));
 }
@@ -242,7 +242,7 @@ TEST_F(PrintingEndToEnd, PaperOutShowsOnTheBoardAndRefusesTheReceipt)
     value_of("TW.send('printerstatus');true");
     ASSERT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('printerHealth').textContent").find("용지 없음") != std::string::npos; }, 10s))
         << text_of("document.getElementById('printerHealth').textContent");
-    EXPECT_EQ(value_of("document.querySelector('#printerHealth .printer-pill').classList.contains('state-paper-out')"), "true");
+    EXPECT_EQ(value_of("document.querySelector('#printerHealth .printer-pill').classList.contains('prn-state-paper-out')"), "true");
     snapshot("06-paper-out");
 
     if (value_of("!!document.getElementById('receiptPrintBtn')") == "true") {

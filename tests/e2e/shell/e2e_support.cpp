@@ -94,6 +94,26 @@ bool Child::running() const
     return ::waitpid(m_pid, nullptr, WNOHANG) == 0;
 }
 
+std::optional<int> Child::wait_for_exit(std::chrono::milliseconds limit)
+{
+    if (m_pid <= 0)
+        return std::nullopt;
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        pid_t done = ::waitpid(m_pid, &status, WNOHANG);
+        if (done == m_pid) {
+            ::kill(-m_pid, SIGKILL); // anything of the group that is left
+            m_pid = -1;
+            if (WIFEXITED(status))
+                return WEXITSTATUS(status);
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return std::nullopt;
+}
+
 void Child::stop()
 {
     if (m_pid <= 0)

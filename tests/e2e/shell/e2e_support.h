@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ public:
 
     bool running() const;
     void stop();
+    // Waits for the child to end by itself: its exit status, or nothing when
+    // it was killed by a signal or is still running when the time is up.
+    std::optional<int> wait_for_exit(std::chrono::milliseconds limit);
     int pid() const { return m_pid; }
 
 private:

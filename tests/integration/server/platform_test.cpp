@@ -104,9 +104,9 @@ TEST_F(PlatformCalls, StaffAndOwnerSignInWithCallsBothWays)
     std::string const staff_token = session::access_token().str();
     ASSERT_FALSE(staff_token.empty());
 
-    api::StoreResult board;
-    ASSERT_TRUE(api::store_call("cmd=110&storeidx=" + store, board)) << board.error;
-    EXPECT_TRUE(board.accepted()) << board.message;
+    auto board = api::store_call("cmd=110&storeidx=" + store);
+    ASSERT_TRUE(board.ok()) << board.error().message;
+    EXPECT_TRUE(board.value().accepted()) << board.value().message;
 
     auto seen = received();
     ASSERT_EQ(seen.size(), 2u);
@@ -139,8 +139,9 @@ TEST_F(PlatformCalls, StaffAndOwnerSignInWithCallsBothWays)
     // Back to the staff member's own token.
     EXPECT_EQ(run({ "merchlogout" }), (std::vector<std::string> { "setMerchState(0,0,'')" }));
     EXPECT_EQ(session::access_token().str(), staff_token);
-    ASSERT_TRUE(api::store_call("cmd=110&storeidx=" + store, board)) << board.error;
-    EXPECT_TRUE(board.accepted()) << board.message;
+    board = api::store_call("cmd=110&storeidx=" + store);
+    ASSERT_TRUE(board.ok()) << board.error().message;
+    EXPECT_TRUE(board.value().accepted()) << board.value().message;
     EXPECT_EQ(received().back(), "5 " + std::to_string(staff.useridx) + " cmd=110&storeidx=" + store + "&token=" + staff_token);
 
     // A wrong password is the platform's refusal, shown as the page's error.
@@ -162,9 +163,9 @@ TEST_F(PlatformCalls, OwnerSignInFromSignedOutMakesTheStaffStateAndSignsAllOut)
     ASSERT_FALSE(session::access_token().empty());
 
     // Store calls now travel with the owner token.
-    api::StoreResult shop;
-    ASSERT_TRUE(api::store_call("cmd=53&storeidx=" + std::to_string(p.storeidx), shop)) << shop.error;
-    EXPECT_TRUE(shop.accepted()) << shop.message;
+    auto shop = api::store_call("cmd=53&storeidx=" + std::to_string(p.storeidx));
+    ASSERT_TRUE(shop.ok()) << shop.error().message;
+    EXPECT_TRUE(shop.value().accepted()) << shop.value().message;
 
     EXPECT_EQ(run({ "merchlogout" }), (std::vector<std::string> { "status:가맹점 로그아웃 — POS 도 닫았습니다" }));
     EXPECT_FALSE(session::staff_signed_in());
@@ -172,9 +173,9 @@ TEST_F(PlatformCalls, OwnerSignInFromSignedOutMakesTheStaffStateAndSignsAllOut)
 
     // Signed out: nothing but the sign-in leaves the PC.
     received();
-    api::StoreResult after;
-    EXPECT_FALSE(api::store_call("cmd=110&storeidx=" + std::to_string(p.storeidx), after));
-    EXPECT_EQ(after.error, "로그인이 풀렸습니다 — POS 를 껐다 켜 주세요");
+    auto after = api::store_call("cmd=110&storeidx=" + std::to_string(p.storeidx));
+    ASSERT_FALSE(after.ok());
+    EXPECT_EQ(after.error().message, "로그인이 풀렸습니다 — POS 를 껐다 켜 주세요");
     EXPECT_TRUE(received().empty());
 }
 
@@ -190,38 +191,36 @@ TEST_F(PlatformCalls, SilentClosingAndGarbageServers)
         ASSERT_EQ(answer.find("error"), std::string::npos) << answer;
     };
 
-    api::StoreResult result;
+    auto failure = [](auto const& result) { return result.ok() ? std::string("(answered)") : result.error().message; };
     fault("silent", 110);
     auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(api::store_call(board, result));
+    auto silent = api::store_call(board);
     auto waited = std::chrono::steady_clock::now() - started;
-    EXPECT_EQ(result.error, "응답이 없습니다 (시간 초과)");
+    EXPECT_EQ(failure(silent), "응답이 없습니다 (시간 초과)");
     // The full first-answer wait of a store call, not a shortened one.
     EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count(), api::store_answer_ms - 100);
 
     fault("close", 110);
-    EXPECT_FALSE(api::store_call(board, result));
-    EXPECT_EQ(result.error, "연결이 끊겼습니다");
+    EXPECT_EQ(failure(api::store_call(board)), "연결이 끊겼습니다");
 
     // Bytes that are not an answer: received, but no code the caller accepts.
     fault("garbage", 110);
-    EXPECT_TRUE(api::store_call(board, result));
-    EXPECT_FALSE(result.accepted());
+    auto garbage = api::store_call(board);
+    ASSERT_TRUE(garbage.ok());
+    EXPECT_FALSE(garbage.value().accepted());
 
     // The owner's exchange has texts of its own.
     ASSERT_FALSE(run({ "merchlogin", p.owner_id, p.owner_password }).empty());
     api::set_waits_for_testing({ 5000, 8000, 4000, 1500 });
     fault("close", 55);
-    api::OwnerResult owner;
-    EXPECT_FALSE(api::owner_call("cmd=55&storeidx=" + std::to_string(p.storeidx), owner));
-    EXPECT_EQ(owner.error, "서버가 연결을 끊었습니다");
+    EXPECT_EQ(failure(api::owner_call("cmd=55&storeidx=" + std::to_string(p.storeidx))), "서버가 연결을 끊었습니다");
     fault("silent", 55);
-    EXPECT_FALSE(api::owner_call("cmd=55&storeidx=" + std::to_string(p.storeidx), owner));
-    EXPECT_EQ(owner.error, "서버 응답이 없습니다");
+    EXPECT_EQ(failure(api::owner_call("cmd=55&storeidx=" + std::to_string(p.storeidx))), "서버 응답이 없습니다");
 
     // And afterwards the server answers as before.
-    EXPECT_TRUE(api::store_call(board, result));
-    EXPECT_TRUE(result.accepted());
+    auto again = api::store_call(board);
+    ASSERT_TRUE(again.ok());
+    EXPECT_TRUE(again.value().accepted());
 }
 
 TEST_F(PlatformCalls, NoSecretReachesALog)

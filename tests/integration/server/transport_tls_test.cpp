@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <functional>
@@ -115,15 +116,14 @@ protected:
             return socket.error().message;
         int fd = socket.value();
         EXPECT_TRUE(transport::send(fd, "GET / HTTP/1.0\r\n\r\n"));
-        char buffer[65536];
-        bool timed_out = false;
-        size_t n = transport::receive_until_quiet(fd, buffer, sizeof buffer, 8000, timed_out);
+        auto received = transport::receive_until_quiet(fd, 1024 * 1024, 8000);
         transport::close(fd);
         EXPECT_EQ(fd, -1);
-        EXPECT_FALSE(timed_out);
+        if (!received.ok())
+            return "nothing received: " + received.error().detail;
         if (answer)
-            *answer = std::string(buffer, n);
-        return n > 0 ? "" : "nothing received";
+            *answer = received.value().str();
+        return "";
     }
 };
 
@@ -285,10 +285,10 @@ TEST_F(TransportTls, EightConnectionsAtOnceAndTheNinthIsRefused)
     for (size_t i = 0; i < sockets.size(); ++i) {
         std::string line = "line " + std::to_string(i) + "\n";
         ASSERT_TRUE(transport::send(sockets[i], line));
-        char buffer[64];
-        bool timed_out = false;
-        size_t n = transport::receive_available(sockets[i], buffer, sizeof buffer, 3000, timed_out);
-        EXPECT_EQ(std::string(buffer, n), line);
+        std::array<char, 64> buffer;
+        auto n = transport::receive_available(sockets[i], buffer, 3000);
+        ASSERT_TRUE(n.ok()) << n.error().detail;
+        EXPECT_EQ(std::string(buffer.data(), n.value()), line);
     }
 
     transport::close(sockets.back());
@@ -321,13 +321,14 @@ TEST_F(TransportTls, PlainModeUsesNoSlotAndLogsPlain)
     }
     EXPECT_EQ(transport::slots_in_use(), 0);
     ASSERT_TRUE(transport::send(sockets[8], "ping"));
-    char buffer[16];
-    bool timed_out = false;
-    EXPECT_EQ(transport::receive_available(sockets[8], buffer, sizeof buffer, 3000, timed_out), 4u);
-    EXPECT_STREQ(buffer, "ping");
+    std::array<char, 16> buffer;
+    auto got = transport::receive_available(sockets[8], buffer, 3000);
+    ASSERT_TRUE(got.ok());
+    EXPECT_EQ(std::string(buffer.data(), got.value()), "ping");
     // Nothing more comes: the wait runs out and says so.
-    EXPECT_EQ(transport::receive_available(sockets[8], buffer, sizeof buffer, 100, timed_out), 0u);
-    EXPECT_TRUE(timed_out);
+    auto nothing = transport::receive_available(sockets[8], buffer, 100);
+    ASSERT_FALSE(nothing.ok());
+    EXPECT_EQ(nothing.error().code, static_cast<int>(transport::ReceiveFailure::TimedOut));
     for (int& socket : sockets)
         transport::close(socket);
     EXPECT_NE(transport_log().find("PLAIN 127.0.0.1:" + std::to_string(echo.port()) + " (tls=0)"), std::string::npos);
@@ -348,9 +349,7 @@ TEST_F(TransportTls, LaterConnectionsResumeTheSession)
             int fd = socket.value();
             resumed.push_back(transport::session_resumed(fd));
             ASSERT_TRUE(transport::send(fd, "GET / HTTP/1.0\r\n\r\n"));
-            char buffer[65536];
-            bool timed_out = false;
-            EXPECT_GT(transport::receive_until_quiet(fd, buffer, sizeof buffer, 8000, timed_out), 0u);
+            EXPECT_TRUE(transport::receive_until_quiet(fd, 1024 * 1024, 8000).ok());
             transport::close(fd);
         }
         EXPECT_EQ(resumed, (std::vector<bool> { false, resume, resume }));
@@ -369,15 +368,14 @@ TEST_F(TransportTls, SilentServerTimesOutAndAClosedConnectionReadsNothing)
     auto socket = transport::connect("127.0.0.1", silent.port(), 5000);
     ASSERT_TRUE(socket.ok());
     int fd = socket.value();
-    char buffer[64];
-    bool timed_out = false;
-    EXPECT_EQ(transport::receive_until_quiet(fd, buffer, sizeof buffer, 200, timed_out), 0u);
-    EXPECT_TRUE(timed_out);
-    EXPECT_STREQ(buffer, "");
+    auto quiet = transport::receive_until_quiet(fd, 1024, 200);
+    ASSERT_FALSE(quiet.ok());
+    EXPECT_EQ(quiet.error().code, static_cast<int>(transport::ReceiveFailure::TimedOut));
     release = true;
     ::usleep(50'000);
-    EXPECT_EQ(transport::receive_until_quiet(fd, buffer, sizeof buffer, 2000, timed_out), 0u);
-    EXPECT_FALSE(timed_out);
+    auto closed = transport::receive_until_quiet(fd, 1024, 2000);
+    ASSERT_FALSE(closed.ok());
+    EXPECT_EQ(closed.error().code, static_cast<int>(transport::ReceiveFailure::Closed));
     transport::close(fd);
     transport::close(fd); // safe on -1
 }

@@ -1,8 +1,11 @@
 #include "bridge_fixture.h"
 
 #include "foundation/json_text.h"
+#include "session/session.h"
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <thread>
 
 using namespace tillbay;
@@ -334,12 +337,19 @@ TEST_F(BridgeTest, PushEventsComeFirstAndReentryIsRefused)
     };
     bridge().set_family(FamilySlot::Order, &orders);
     load(orders_url);
+    bridge().set_push_handler([&](std::vector<OrderNotice> notices) {
+        std::string batch = "notices";
+        for (auto const& notice : notices)
+            batch += " " + std::to_string(notice.orderidx);
+        seen.push_back(batch);
+    });
     bridge().queue_internal("a");
     bridge().queue_internal("b");
-    bridge().queue_push_event([&] { seen.emplace_back("event 1"); });
-    bridge().queue_push_event([&] { seen.emplace_back("event 2"); });
+    bridge().queue_push_event({ 7, 1, "NEWORDER" });
+    bridge().queue_push_event({ 7, 2, "PAYING" });
     bridge().drain();
-    EXPECT_EQ(seen, (std::vector<std::string> { "event 1", "event 2", "a", "after nested drain", "b", "c" }));
+    // Every notice waiting at the drain goes to the board in one batch, ahead of the commands.
+    EXPECT_EQ(seen, (std::vector<std::string> { "notices 1 2", "a", "after nested drain", "b", "c" }));
 }
 
 TEST_F(BridgeTest, AThrowingHandlerDoesNotSilenceTheBridge)
@@ -351,11 +361,15 @@ TEST_F(BridgeTest, AThrowingHandlerDoesNotSilenceTheBridge)
     };
     bridge().set_family(FamilySlot::Order, &orders);
     load(orders_url);
+    LogCapture logs;
     bridge().queue_internal("boom");
-    EXPECT_THROW(bridge().drain(), std::runtime_error);
+    bridge().queue_internal("fine");
+    EXPECT_NO_THROW(bridge().drain());
+    EXPECT_EQ(orders.offered.size(), 2u);
+    EXPECT_NE(logs.text().find("UI 명령 처리 실패: boom"), std::string::npos);
     bridge().queue_internal("fine");
     bridge().drain();
-    EXPECT_EQ(orders.offered.size(), 2u);
+    EXPECT_EQ(orders.offered.size(), 3u);
 }
 
 TEST_F(BridgeTest, WorkersQueueFromAnyThread)
@@ -409,18 +423,11 @@ TEST_F(BridgeTest, InternalCommands)
     EXPECT_NE(port.scripts[0].find("window.x&&x(\"a</>b\")"), std::string::npos);
     port.scripts.clear();
 
-    bridge().queue_internal("\x01relaystate</>off</>연결 대기");
-    bridge().queue_internal("\x01relaystate</>on</>주문 수신 중");
-    bridge().queue_internal("\x01relaystate</>off");
     bridge().queue_internal("\x01toast</>새 버전을 받았습니다. a</>b");
     bridge().queue_internal("\x01updstate</></>최신판");
     bridge().drain();
-    EXPECT_EQ(bridge().service_state().channel_connected(), true);
-    EXPECT_NE(bridge().service_state().channel_down_since(), 0u);
-    ASSERT_EQ(port.scripts.size(), 4u);
-    EXPECT_NE(port.scripts[0].find("window.setRelayState&&setRelayState(\"off\",\"연결 대기\")"), std::string::npos);
-    EXPECT_NE(port.scripts[2].find("setRelayState(\"off\",\"\")"), std::string::npos);
-    EXPECT_NE(port.scripts[3].find("\"새 버전을 받았습니다. a</>b\""), std::string::npos);
+    ASSERT_EQ(port.scripts.size(), 1u);
+    EXPECT_NE(port.scripts[0].find("\"새 버전을 받았습니다. a</>b\""), std::string::npos);
     EXPECT_EQ(updates, std::vector<std::string> { "|최신판" });
     EXPECT_NE(logs.text().find("UPD 상태 정상 — 최신판"), std::string::npos);
 
@@ -453,7 +460,7 @@ TEST_F(BridgeTest, PageSetUpAfterEachNavigation)
     hooks.web_host_text = [] { return std::string("shop.example.com"); };
     hooks.send_order_request_context = [&](bridge::Page&) { steps.emplace_back("context"); };
     hooks.start_or_report_push_channel = [&](bridge::Page&) { steps.emplace_back("push"); };
-    hooks.refresh_order_board = [&](bridge::Page&) { steps.emplace_back("board"); };
+    hooks.refresh_order_board = [&](DocumentPage const&) { steps.emplace_back("board"); };
     bridge().set_hooks(hooks);
     RecordingFamily pc({ "getlayout" });
     pc.on_handle = [&](bridge::Command const&, bridge::Page&) { steps.emplace_back("getlayout"); };
@@ -480,6 +487,85 @@ TEST_F(BridgeTest, PageSetUpAfterEachNavigation)
     signed_in = false;
     load(menu_url);
     EXPECT_EQ(steps, std::vector<std::string> { "version" });
+}
+
+} // namespace
+
+namespace {
+
+// A family whose "slow" command blocks and so runs on the lane.
+class LaneFamily final : public bridge::Family {
+public:
+    bridge::Handled handle(bridge::Command const& command, bridge::Page& page) override
+    {
+        if (command.name() != "slow" && command.name() != "quick")
+            return bridge::Handled::No;
+        {
+            std::lock_guard guard(lock);
+            threads[std::string(command.name())] = std::this_thread::get_id();
+        }
+        page.callback("done", json::quote(std::string(command.name())));
+        return bridge::Handled::Yes;
+    }
+    bridge::Runs runs(std::string_view name) const override
+    {
+        return name == "slow" ? bridge::Runs::OnLane : bridge::Runs::OnUiThread;
+    }
+    std::mutex lock;
+    std::map<std::string, std::thread::id> threads;
+};
+
+TEST_F(BridgeTest, BlockingCommandsRunOnTheLaneAndAnswerThroughTheUiThread)
+{
+    Lane lane;
+    lane.start();
+    bridge().set_lane(&lane);
+    LaneFamily family;
+    bridge().set_family(FamilySlot::Order, &family);
+    load(orders_url);
+
+    post("slow");
+    post("quick");
+    bridge().drain();
+    ASSERT_TRUE(lane.wait_idle(5000));
+    ASSERT_EQ(family.threads.size(), 2u);
+    EXPECT_NE(family.threads["slow"], std::this_thread::get_id());
+    EXPECT_EQ(family.threads["quick"], std::this_thread::get_id());
+    // The lane's answer waits in the bridge queue until the UI thread drains it.
+    ASSERT_EQ(port.scripts.size(), 1u);
+    EXPECT_NE(port.scripts[0].find("done(\"quick\")"), std::string::npos);
+    bridge().drain();
+    ASSERT_EQ(port.scripts.size(), 2u);
+    EXPECT_NE(port.scripts[1].find("done(\"slow\")"), std::string::npos);
+
+    // An answer for a page that has been left is dropped.
+    post("slow");
+    bridge().drain();
+    ASSERT_TRUE(lane.wait_idle(5000));
+    load(orders_url);
+    bridge().drain();
+    EXPECT_TRUE(port.scripts.empty());
+    bridge().set_lane(nullptr);
+}
+
+TEST_F(BridgeTest, AnswersBoundToASignInAreDroppedAfterItEnds)
+{
+    load(orders_url);
+    session::set_staff(7, 1, "가게", false);
+    auto page = DocumentPage::current_while_signed_in(bridge(), session::epoch());
+    std::thread([&] { page.callback("setOrderList", "\"[7]\""); }).join();
+    session::clear_staff();
+    session::set_staff(8, 2, "다른 가게", false);
+    std::thread([&] { page.callback("setOrderList", "\"[7 again]\""); }).join();
+    bridge().drain();
+    EXPECT_TRUE(port.scripts.empty());
+
+    auto now = DocumentPage::current_while_signed_in(bridge(), session::epoch());
+    std::thread([&] { now.callback("setOrderList", "\"[8]\""); }).join();
+    bridge().drain();
+    ASSERT_EQ(port.scripts.size(), 1u);
+    EXPECT_NE(port.scripts[0].find("setOrderList(\"[8]\")"), std::string::npos);
+    session::reset();
 }
 
 } // namespace

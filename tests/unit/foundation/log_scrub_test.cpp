@@ -1,5 +1,6 @@
 #include "foundation/log.h"
 #include "foundation/log_internal.h"
+#include "os/process.h"
 
 #include <gtest/gtest.h>
 
@@ -177,7 +178,7 @@ TEST(LogScrub, CrashModuleName)
     };
     for (auto const& c : cases) {
         char out[60];
-        size_t n = log::detail::crash_module_name(c.path.data(), c.path.size(), out);
+        size_t n = os::process::crash_module_name(c.path.data(), c.path.size(), out);
         EXPECT_EQ(std::string(out, n), c.expected) << c.path;
     }
 }

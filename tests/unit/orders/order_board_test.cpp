@@ -35,24 +35,21 @@ struct ScriptedServer {
     orders::BoardHooks hooks()
     {
         orders::BoardHooks h;
-        h.store_call = [this](std::string_view command, api::StoreResult& result) {
+        h.store_call = [this](std::string_view command) -> Result<api::StoreResult> {
             sent.emplace_back(command);
             std::string cmd(command.substr(0, command.find('&')));
             auto& queue = answers[cmd];
-            if (queue.empty()) {
-                result.error = "서버에 연결하지 못했습니다";
-                return false;
-            }
+            if (queue.empty())
+                return Error::with_message("서버에 연결하지 못했습니다");
             Answer a = queue.front();
             queue.pop_front();
-            if (!a.reached) {
-                result.error = a.error;
-                return false;
-            }
+            if (!a.reached)
+                return Error::with_message(a.error);
+            api::StoreResult result;
             result.resultCode = a.code;
             result.resultData = a.data;
             result.message = a.message;
-            return true;
+            return result;
         };
         h.now_ms = [this] { return now; };
         h.kitchen_printing = [this](std::string_view list) { printed.emplace_back(list); };

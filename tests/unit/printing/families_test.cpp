@@ -236,17 +236,16 @@ protected:
     Receipts receipts()
     {
         ReceiptHooks hooks;
-        hooks.store_call = [this](std::string_view command, api::StoreResult& result) {
+        hooks.store_call = [this](std::string_view command) -> Result<api::StoreResult> {
             sent.emplace_back(command);
-            if (!reachable) {
-                result.error = "서버에 연결하지 못했습니다";
-                return false;
-            }
+            if (!reachable)
+                return Error::with_message("서버에 연결하지 못했습니다");
+            api::StoreResult result;
             result.resultCode = code;
             result.message = message;
             result.resultData = R"({"shopname":"틸베이","ordernum":"17","idate":"2024-05-01 12:30","paymethod":"CASH",)"
                                 R"("totalamount":9000,"payamount":9000,"vat":0,"menus":[{"mname":"김치찌개","qty":1,"price":9000,"amount":9000}]})";
-            return true;
+            return result;
         };
         hooks.print = [this](PrinterRecord const&, std::string_view bytes, long long tag) -> Status {
             printed.emplace_back(bytes);

@@ -87,15 +87,13 @@ TEST(StoreAnswer, ResultDataStringOrWholeAnswer)
         { "garbage", "", "", "garbage", "" },
     };
     for (auto const& c : cases) {
-        api::StoreResult result;
-        api::read_store_answer(c.answer, result);
+        api::StoreResult result = api::read_store_answer(c.answer);
         EXPECT_EQ(result.resultCode, c.code) << c.answer;
         EXPECT_EQ(result.resultType, c.type) << c.answer;
         EXPECT_EQ(result.resultData, c.data) << c.answer;
         EXPECT_EQ(result.message, c.message) << c.answer;
     }
-    api::StoreResult refused;
-    api::read_store_answer(R"({"resultCode":"9"})", refused);
+    api::StoreResult refused = api::read_store_answer(R"({"resultCode":"9"})");
     EXPECT_EQ(refused.refusal("주문을 취소하지 못했습니다"), "주문을 취소하지 못했습니다");
 }
 
@@ -142,11 +140,11 @@ TEST_F(Calls, StoreCallCarriesTheExactCommandAndTheToken)
     });
     use(server);
     session::set_access_token("T0K");
-    api::StoreResult result;
     std::string const command = "cmd=200&memo=\"quoted\" back\\slash\nnext line";
-    ASSERT_TRUE(api::store_call(api::configured_endpoint(), 5, command, result)) << result.error;
-    EXPECT_TRUE(result.accepted());
-    EXPECT_EQ(result.resultData, "done");
+    auto result = api::store_call(api::configured_endpoint(), 5, command);
+    ASSERT_TRUE(result.ok()) << result.error().message;
+    EXPECT_TRUE(result.value().accepted());
+    EXPECT_EQ(result.value().resultData, "done");
     auto seen = server.requests();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].data, command + "&token=T0K");
@@ -164,24 +162,56 @@ TEST_F(Calls, StoreCallFailuresInOrder)
         return std::string(); // hang up without a word
     });
     use(server);
-    api::StoreResult result;
+    auto failure = [](Result<api::StoreResult> const& result) { return result.ok() ? std::string("(answered)") : result.error().message; };
 
     // Before sign-in only command 100 may go, and nothing else even connects.
-    EXPECT_FALSE(api::store_call(api::configured_endpoint(), 0, "cmd=110&storeidx=7", result));
-    EXPECT_EQ(result.error, "로그인이 풀렸습니다 — POS 를 껐다 켜 주세요");
-    EXPECT_FALSE(api::store_call(api::configured_endpoint(), 3, "", result));
-    EXPECT_EQ(result.error, "보낼 내용이 없습니다");
+    EXPECT_EQ(failure(api::store_call(api::configured_endpoint(), 0, "cmd=110&storeidx=7")), "로그인이 풀렸습니다 — POS 를 껐다 켜 주세요");
+    EXPECT_EQ(failure(api::store_call(api::configured_endpoint(), 3, "")), "보낼 내용이 없습니다");
     EXPECT_EQ(server.connections(), 0);
 
-    EXPECT_FALSE(api::store_call(api::configured_endpoint(), 3, "cmd=1&x=1", result));
-    EXPECT_EQ(result.error, "응답이 없습니다 (시간 초과)");
-    EXPECT_FALSE(api::store_call(api::configured_endpoint(), 3, "cmd=2&x=1", result));
-    EXPECT_EQ(result.error, "연결이 끊겼습니다");
+    EXPECT_EQ(failure(api::store_call(api::configured_endpoint(), 3, "cmd=1&x=1")), "응답이 없습니다 (시간 초과)");
+    EXPECT_EQ(failure(api::store_call(api::configured_endpoint(), 3, "cmd=2&x=1")), "연결이 끊겼습니다");
 
     // Port 1 on loopback: nobody listens there.
     api::Endpoint nowhere { "127.0.0.1", 1, SecretString("H") };
-    EXPECT_FALSE(api::store_call(nowhere, 3, "cmd=2", result));
-    EXPECT_EQ(result.error, "연결 실패 (127.0.0.1:1, 주소 1개 시도)");
+    EXPECT_EQ(failure(api::store_call(nowhere, 3, "cmd=2")), "연결 실패 (127.0.0.1:1, 주소 1개 시도)");
+}
+
+TEST_F(Calls, ASignOutBetweenConnectAndSendKeepsTheOldTokenHome)
+{
+    fake::FakeApi server([](fake::Request const&) { return std::string(R"({"resultCode":"0","resultData":"[]"})"); });
+    use(server);
+    session::set_staff(7, 3, "가게", false);
+    session::set_access_token("OLD-TOKEN");
+    api::set_before_send_for_testing([] { session::clear_staff(); });
+    auto result = api::store_call("cmd=110&storeidx=7");
+    api::set_before_send_for_testing({});
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().message, api::text::signin_changed);
+    // The connection was made, but not a byte of the request left.
+    auto sent = [&] {
+        std::vector<std::string> data;
+        for (auto const& request : server.requests())
+            if (!request.envelope.empty())
+                data.push_back(request.data);
+        return data;
+    };
+    EXPECT_TRUE(sent().empty());
+
+    // A sign-in of another store in that moment stops it the same way.
+    session::set_staff(7, 3, "가게", false);
+    session::set_access_token("OLD-TOKEN");
+    api::set_before_send_for_testing([] {
+        session::set_staff(8, 4, "다른 가게", false);
+        session::set_access_token("NEW-TOKEN");
+    });
+    EXPECT_FALSE(api::store_call("cmd=110&storeidx=7").ok());
+    api::set_before_send_for_testing({});
+    EXPECT_TRUE(sent().empty());
+
+    // Without a change the call goes out with the token of its sign-in.
+    ASSERT_TRUE(api::store_call("cmd=110&storeidx=8").ok());
+    EXPECT_EQ(sent(), std::vector<std::string> { "cmd=110&storeidx=8&token=NEW-TOKEN" });
 }
 
 // A page that records what the family or the request helper tells it.
@@ -245,16 +275,17 @@ TEST_F(Calls, OwnerRequestAnswersThePage)
     EXPECT_EQ(seen.back().useridx, 9);
     EXPECT_TRUE(seen.back().envelope.ends_with("\"}\n"));
 
-    std::string text;
-    EXPECT_TRUE(api::owner_request_text("cmd=61&storeidx=7", text));
-    EXPECT_EQ(text, "");
-    EXPECT_FALSE(api::owner_request_text("cmd=62&storeidx=7", text));
-    EXPECT_EQ(text, "요청이 거절되었습니다");
+    auto accepted = api::owner_request_text("cmd=61&storeidx=7");
+    ASSERT_TRUE(accepted.ok());
+    EXPECT_EQ(accepted.value(), "");
+    auto refused = api::owner_request_text("cmd=62&storeidx=7");
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().message, "요청이 거절되었습니다");
 
-    api::OwnerResult result;
-    EXPECT_FALSE(api::owner_call("cmd=60&storeidx=7", result, 5));
-    EXPECT_EQ(result.error, "지원하지 않는 전문입니다");
-    EXPECT_TRUE(api::owner_call("cmd=60&storeidx=7", result, api::owner_password_grade));
+    auto wrong_grade = api::owner_call("cmd=60&storeidx=7", 5);
+    ASSERT_FALSE(wrong_grade.ok());
+    EXPECT_EQ(wrong_grade.error().message, "지원하지 않는 전문입니다");
+    EXPECT_TRUE(api::owner_call("cmd=60&storeidx=7", api::owner_password_grade).ok());
     EXPECT_EQ(server.requests().back().grade, 7);
 }
 
@@ -276,7 +307,7 @@ TEST_F(Calls, OwnerTokenFetchReplacesTheAccessToken)
     owner.idx = 9;
     owner.storeidx = 7;
     session::set_owner(owner);
-    EXPECT_TRUE(api::fetch_owner_token());
+    EXPECT_TRUE(api::fetch_owner_token().ok());
     EXPECT_EQ(session::access_token().str(), "OWNER-TOKEN");
 }
 

@@ -70,13 +70,13 @@ TEST(AppQueue, OneWakeUpCoversEverythingPostedBeforeTheDrain)
     std::atomic<int> wakes { 0 };
     AppQueue queue([&] { ++wakes; });
     queue.post(AppMessageId::Drain);
-    queue.post_text(AppMessageId::RelayState, 2, "주문 수신 중");
-    queue.post(AppMessageId::Resync);
+    queue.post_text(AppMessageId::UpdateFailed, 0, "서버 응답 없음");
+    queue.post(AppMessageId::NavRefresh);
     EXPECT_EQ(wakes.load(), 1);
 
     std::vector<AppMessageId> seen;
     queue.drain_on_ui_thread([&](AppMessage& m) { seen.push_back(m.id); });
-    EXPECT_EQ(seen, (std::vector<AppMessageId> { AppMessageId::Drain, AppMessageId::RelayState, AppMessageId::Resync }));
+    EXPECT_EQ(seen, (std::vector<AppMessageId> { AppMessageId::Drain, AppMessageId::UpdateFailed, AppMessageId::NavRefresh }));
 
     // After a drain the next post wakes the UI thread again.
     queue.post(AppMessageId::Drain);
@@ -113,9 +113,6 @@ TEST(AppMessages, BecomeTheirInternalCommands)
         std::optional<std::string> command;
     };
     Case cases[] = {
-        { { AppMessageId::RelayState, 2, true, "주문 수신 중" }, std::string("\x01relaystate</>on</>주문 수신 중") },
-        { { AppMessageId::RelayState, 3, false, "" }, std::string("\x01relaystate</>off</>") },
-        { { AppMessageId::Resync }, std::string("\x01resync") },
         { { AppMessageId::NavRefresh }, std::string("\x01navrefresh") },
         { { AppMessageId::UpdateReady }, std::string("\x01toast</>새 버전을 받았습니다. 다음에 프로그램을 켜면 적용됩니다.") },
         { { AppMessageId::UpdateFailed, 0, true, "서버 응답 없음" }, std::string("\x01toast</>자동 갱신 실패 — 서버 응답 없음") },

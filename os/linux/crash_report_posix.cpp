@@ -9,7 +9,8 @@
 // raise, nanosleep). The report's path is formed at install time; the module
 // table is read from /proc/self/maps at crash time into static buffers, so
 // libraries loaded after start-up are named too. It runs on an alternate
-// signal stack, so a stack overflow of the installing thread is reported too.
+// signal stack, which every thread the program starts gets (start_thread), so
+// a stack overflow on any of them is reported too.
 //
 // The report:
 //   code <signal, %08x> base <executable's load address> eip <instruction address>
@@ -17,9 +18,7 @@
 //   <module>+<offset>   for each stack word that points into executable code,
 //                       at most 3,000 lines.
 
-#include "foundation/log.h"
-#include "foundation/log_internal.h"
-#include "foundation/paths.h"
+#include "os/process.h"
 
 #include <atomic>
 #include <cerrno>
@@ -32,7 +31,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
-namespace tillbay::log {
+namespace tillbay::os::process {
 
 namespace {
 
@@ -277,7 +276,7 @@ void scan_map_line(char const* line, size_t length)
         module.start = start;
         module.end = stop;
         module.base = scan.current_base;
-        module.name_length = detail::crash_module_name(path, path_length, module.name);
+        module.name_length = crash_module_name(path, path_length, module.name);
     }
 }
 
@@ -335,7 +334,7 @@ __attribute__((no_sanitize("address"))) void write_stack_lines(uintptr_t low, ui
     Module const* last = nullptr;
     unsigned lines = 0;
     for (uintptr_t at = low & ~static_cast<uintptr_t>(sizeof(uintptr_t) - 1);
-        at + sizeof(uintptr_t) <= high && lines < detail::crash_max_stack_lines; at += sizeof(uintptr_t)) {
+        at + sizeof(uintptr_t) <= high && lines < crash_max_stack_lines; at += sizeof(uintptr_t)) {
         uintptr_t word = *reinterpret_cast<uintptr_t const volatile*>(at);
         if (word < smallest_code_address)
             continue;
@@ -446,37 +445,37 @@ void on_fatal_signal(int signal_number, siginfo_t*, void* context)
     errno = saved_errno;
 }
 
-void install_alternate_stack()
-{
-    long minimum = ::sysconf(_SC_SIGSTKSZ);
-    size_t size = alternate_stack_size + (minimum > 0 ? static_cast<size_t>(minimum) : 0);
-    void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED)
-        return;
-    stack_t stack {};
-    stack.ss_sp = memory;
-    stack.ss_size = size;
-    if (::sigaltstack(&stack, nullptr) != 0)
+// The calling thread's alternate signal stack, unmapped when the thread ends.
+struct AlternateStack {
+    void* memory = nullptr;
+    size_t size = 0;
+    ~AlternateStack()
+    {
+        if (!memory)
+            return;
+        stack_t off {};
+        off.ss_flags = SS_DISABLE;
+        ::sigaltstack(&off, nullptr);
         ::munmap(memory, size);
-}
+    }
+};
+thread_local AlternateStack t_alternate_stack;
 
 } // namespace
 
-void set_crash_queue_probe(unsigned (*queued)(), int (*draining)())
+void set_crash_probes(unsigned (*queued)(), int (*draining)())
 {
     g_queue_probe.store(queued);
     g_draining_probe.store(draining);
 }
 
-void install_crash_report()
+void install_crash_report(std::string const& path)
 {
     if (g_installed.exchange(true))
         return;
 
-    // Without a per-user folder there is no report, but the handler still
-    // runs, and ends the process exactly as the default action would.
-    auto dir = paths::user_dir();
-    auto path = dir.empty() ? std::string {} : dir + "crash.txt";
+    // Without a path there is no report, but the handler still runs, and
+    // ends the process exactly as the default action would.
     if (path.size() < sizeof g_report_path)
         std::memcpy(g_report_path, path.c_str(), path.size() + 1);
 
@@ -495,7 +494,7 @@ void install_crash_report()
         ::pthread_attr_destroy(&attributes);
     }
 
-    install_alternate_stack();
+    prepare_thread();
 
     struct sigaction action {};
     action.sa_sigaction = on_fatal_signal;
@@ -505,7 +504,33 @@ void install_crash_report()
         ::sigaction(signal_number, &action, nullptr);
 }
 
-namespace detail {
+void prepare_thread()
+{
+    if (t_alternate_stack.memory)
+        return;
+    long minimum = ::sysconf(_SC_SIGSTKSZ);
+    size_t size = alternate_stack_size + (minimum > 0 ? static_cast<size_t>(minimum) : 0);
+    void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED)
+        return;
+    stack_t stack {};
+    stack.ss_sp = memory;
+    stack.ss_size = size;
+    if (::sigaltstack(&stack, nullptr) != 0) {
+        ::munmap(memory, size);
+        return;
+    }
+    t_alternate_stack.memory = memory;
+    t_alternate_stack.size = size;
+}
+
+std::thread start_thread(std::function<void()> body)
+{
+    return std::thread([body = std::move(body)] {
+        prepare_thread();
+        body();
+    });
+}
 
 size_t crash_module_name(char const* path, size_t path_length, char* out)
 {
@@ -522,6 +547,4 @@ size_t crash_module_name(char const* path, size_t path_length, char* out)
     return n;
 }
 
-} // namespace detail
-
-} // namespace tillbay::log
+} // namespace tillbay::os::process

@@ -1,0 +1,44 @@
+#include "orders/board_reloads.h"
+
+namespace tillbay::orders {
+
+BoardReloads::BoardReloads(Run run, Reload reload)
+    : m_run(std::move(run))
+    , m_reload(std::move(reload))
+{
+}
+
+void BoardReloads::request(std::vector<bridge::OrderNotice> notices)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_notices.insert(m_notices.end(), std::make_move_iterator(notices.begin()),
+            std::make_move_iterator(notices.end()));
+        if (m_waiting)
+            return;
+        m_waiting = true;
+    }
+    m_run([this] { run_one(); });
+}
+
+size_t BoardReloads::started() const
+{
+    std::lock_guard lock(m_lock);
+    return m_started;
+}
+
+void BoardReloads::run_one()
+{
+    std::vector<bridge::OrderNotice> notices;
+    {
+        std::lock_guard lock(m_lock);
+        // From here on a new request queues a follow-up: this reload may
+        // already be past the moment its list was fetched.
+        m_waiting = false;
+        notices.swap(m_notices);
+        ++m_started;
+    }
+    m_reload(std::move(notices));
+}
+
+} // namespace tillbay::orders

@@ -1,0 +1,92 @@
+#include "orders/board_reloads.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace tillbay;
+
+namespace {
+
+// A lane the test turns by hand: jobs wait until run_next().
+struct ManualLane {
+    std::deque<std::function<void()>> jobs;
+    void post(std::function<void()> job) { jobs.push_back(std::move(job)); }
+    void run_next()
+    {
+        auto job = std::move(jobs.front());
+        jobs.pop_front();
+        job();
+    }
+};
+
+bridge::OrderNotice notice(int orderidx) { return { 7, orderidx, "NEWORDER" }; }
+
+std::vector<int> numbers(std::vector<bridge::OrderNotice> const& notices)
+{
+    std::vector<int> out;
+    for (auto const& n : notices)
+        out.push_back(n.orderidx);
+    return out;
+}
+
+TEST(BoardReloads, ABurstWaitingOnTheLaneIsOneReload)
+{
+    ManualLane lane;
+    std::vector<std::vector<int>> reloads;
+    orders::BoardReloads board([&](std::function<void()> job) { lane.post(std::move(job)); },
+        [&](std::vector<bridge::OrderNotice> notices) { reloads.push_back(numbers(notices)); });
+    for (int i = 1; i <= 300; ++i)
+        board.request({ notice(i) });
+    ASSERT_EQ(lane.jobs.size(), 1u);
+    lane.run_next();
+    ASSERT_EQ(reloads.size(), 1u);
+    EXPECT_EQ(reloads[0].size(), 300u);
+    EXPECT_EQ(reloads[0].front(), 1);
+    EXPECT_EQ(reloads[0].back(), 300);
+    EXPECT_TRUE(lane.jobs.empty());
+}
+
+TEST(BoardReloads, RequestsDuringAReloadMergeIntoOneFollowUp)
+{
+    ManualLane lane;
+    std::vector<std::vector<int>> reloads;
+    orders::BoardReloads* self = nullptr;
+    bool first = true;
+    orders::BoardReloads board([&](std::function<void()> job) { lane.post(std::move(job)); },
+        [&](std::vector<bridge::OrderNotice> notices) {
+            reloads.push_back(numbers(notices));
+            if (first) {
+                // Orders arriving while the list is being fetched: the list
+                // in flight may not hold them, so they wait for a follow-up.
+                first = false;
+                self->request({ notice(2) });
+                self->request({ notice(3) });
+                self->request({});
+            }
+        });
+    self = &board;
+    board.request({ notice(1) });
+    lane.run_next();
+    ASSERT_EQ(lane.jobs.size(), 1u);
+    lane.run_next();
+    EXPECT_EQ(reloads, (std::vector<std::vector<int>> { { 1 }, { 2, 3 } }));
+    EXPECT_TRUE(lane.jobs.empty());
+    EXPECT_EQ(board.started(), 2u);
+}
+
+TEST(BoardReloads, AReconnectReloadCarriesNoNotices)
+{
+    ManualLane lane;
+    std::vector<std::vector<int>> reloads;
+    orders::BoardReloads board([&](std::function<void()> job) { lane.post(std::move(job)); },
+        [&](std::vector<bridge::OrderNotice> notices) { reloads.push_back(numbers(notices)); });
+    board.request({});
+    lane.run_next();
+    EXPECT_EQ(reloads, (std::vector<std::vector<int>> { {} }));
+}
+
+} // namespace
