@@ -187,6 +187,15 @@ TEST_F(PrintingEndToEnd, PrinterSetUpThroughThePanelPrintsATestPage)
     click("#printerSetup .prn-head .btn");
     // The board's header shows the printer's state.
     EXPECT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('printerHealth').textContent").find("정상") != std::string::npos; }, 10s));
+
+    // The POS settings panel has a printer section that leads to the panel.
+    value_of("openPosSettings('printer');true");
+    ASSERT_TRUE(e2e::wait_for([] { return value_of("document.querySelectorAll('#posSettings .prn-summary-line').length") == "2"; }, 10s));
+    snapshot("04-pos-settings-printer");
+    click("#posSettings [data-section=\"printer\"] .btn.primary");
+    EXPECT_EQ(value_of("!document.getElementById('printerSetup').classList.contains('hidden')"), "true");
+    EXPECT_EQ(value_of("document.getElementById('posSettings').classList.contains('hidden')"), "true");
+    click("#printerSetup .prn-head .btn");
 }
 
 TEST_F(PrintingEndToEnd, ReceiptOnScreenMatchesThePaperAndAMemoCannotOpenTheDrawer)
@@ -199,11 +208,11 @@ TEST_F(PrintingEndToEnd, ReceiptOnScreenMatchesThePaperAndAMemoCannotOpenTheDraw
     ASSERT_TRUE(e2e::wait_for([&] { return value_of("!!document.querySelector(" + card + ")") == "true"; }, 10s));
     value_of("document.querySelector(" + card + ").click();true");
     ASSERT_TRUE(e2e::wait_for([] { return value_of("!!document.getElementById('receiptViewBtn')") == "true"; }, 10s));
-    snapshot("04-detail-receipt-buttons");
+    snapshot("05-detail-receipt-buttons");
     click("#receiptViewBtn");
     ASSERT_TRUE(e2e::wait_for([] { return value_of("Array.isArray(TW.receiptLines)") == "true"; }, 10s)) << e2e::read_text(s_at.bridge_log);
     value_of("document.querySelector('#orderDetail .rv-paper').scrollIntoView();true");
-    snapshot("05-receipt-view");
+    snapshot("06-receipt-view");
 
     click("#receiptPrintBtn");
     ASSERT_TRUE(e2e::wait_for([] { return job_arrived(s_job + 1); }, 10s)) << e2e::read_text(s_at.bridge_log);
@@ -243,7 +252,7 @@ TEST_F(PrintingEndToEnd, PaperOutShowsOnTheBoardAndRefusesTheReceipt)
     ASSERT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('printerHealth').textContent").find("용지 없음") != std::string::npos; }, 10s))
         << text_of("document.getElementById('printerHealth').textContent");
     EXPECT_EQ(value_of("document.querySelector('#printerHealth .printer-pill').classList.contains('prn-state-paper-out')"), "true");
-    snapshot("06-paper-out");
+    snapshot("07-paper-out");
 
     if (value_of("!!document.getElementById('receiptPrintBtn')") == "true") {
         int before = s_job;

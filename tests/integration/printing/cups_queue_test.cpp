@@ -15,7 +15,6 @@
 
 #include <cstdlib>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 using namespace tillbay;
 using namespace tillbay::printing;
@@ -87,16 +86,7 @@ protected:
     {
         std::string log = s_dir + "/tool.log";
         e2e::Child tool = e2e::Child::start(argv, {}, log);
-        int status = -1;
-        e2e::wait_for([&] {
-            int raw = 0;
-            pid_t done = ::waitpid(tool.pid(), &raw, WNOHANG);
-            if (done == tool.pid())
-                status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-            return done == tool.pid();
-        },
-            10s);
-        return status;
+        return tool.wait_for_exit(std::chrono::seconds(10)).value_or(-1);
     }
 
     static bool enabled(std::string const& queue)
