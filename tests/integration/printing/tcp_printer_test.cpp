@@ -123,10 +123,10 @@ TEST(TcpPrinter, SixteenQueuedJobsPrintInOrderAndTheSeventeenthIsRefused)
 {
     PrinterPeer printer;
     ASSERT_GT(printer.port(), 0) << printer.log();
-    Gate gate;
-    PrintQueue queue(gate.sender());
     std::mutex lock;
     std::vector<std::pair<bool, long long>> outcomes;
+    Gate gate;
+    PrintQueue queue(gate.sender());
     queue.set_listener([&](bool ok, std::string const&, long long tag) {
         std::lock_guard guard(lock);
         outcomes.emplace_back(ok, tag);
@@ -139,6 +139,12 @@ TEST(TcpPrinter, SixteenQueuedJobsPrintInOrderAndTheSeventeenthIsRefused)
     gate.release();
     for (int i = 1; i <= 16; ++i)
         EXPECT_EQ(printer.job(i), "\x1b@job " + std::to_string(i) + "\n") << i;
+    EXPECT_TRUE(e2e::wait_for(
+        [&] {
+            std::lock_guard guard(lock);
+            return outcomes.size() == 16;
+        },
+        10s));
     queue.shut_down(10000);
     ASSERT_EQ(outcomes.size(), 16u);
     for (int i = 0; i < 16; ++i) {

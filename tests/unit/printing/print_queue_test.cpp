@@ -65,13 +65,20 @@ struct Outcome {
 
 struct Listener {
     std::mutex lock;
+    std::condition_variable changed;
     std::vector<Outcome> outcomes;
     ResultListener function()
     {
         return [this](bool ok, std::string const& message, long long tag) {
             std::lock_guard guard(lock);
             outcomes.push_back({ ok, message, tag });
+            changed.notify_all();
         };
+    }
+    bool wait_for(size_t count)
+    {
+        std::unique_lock guard(lock);
+        return changed.wait_for(guard, 5s, [&] { return outcomes.size() >= count; });
     }
 };
 
@@ -84,9 +91,10 @@ PrinterRecord network_printer()
 
 TEST(PrintQueue, DocumentsThatAreNeverQueued)
 {
+    // The listener outlives the queue, whose end waits for its worker.
+    Listener listener;
     ScriptedDelivery delivery;
     PrintQueue queue(delivery.sender());
-    Listener listener;
     queue.set_listener(listener.function());
     struct Case {
         std::string connection;
@@ -113,9 +121,10 @@ TEST(PrintQueue, DocumentsThatAreNeverQueued)
 
 TEST(PrintQueue, SixteenJobsWaitInOrderAndTheSeventeenthIsRefused)
 {
+    // The listener outlives the queue, whose end waits for its worker.
+    Listener listener;
     ScriptedDelivery delivery;
     PrintQueue queue(delivery.sender());
-    Listener listener;
     queue.set_listener(listener.function());
     delivery.hold();
     for (int i = 0; i < 16; ++i)
@@ -128,6 +137,7 @@ TEST(PrintQueue, SixteenJobsWaitInOrderAndTheSeventeenthIsRefused)
     ASSERT_TRUE(delivery.wait_for(16));
     for (int i = 0; i < 16; ++i)
         EXPECT_EQ(delivery.delivered[i], (i == 3 ? "F" : "J") + std::to_string(i));
+    ASSERT_TRUE(listener.wait_for(16));
     queue.shut_down(5000);
     ASSERT_EQ(listener.outcomes.size(), 16u);
     EXPECT_TRUE(listener.outcomes[0].ok);
@@ -140,9 +150,10 @@ TEST(PrintQueue, SixteenJobsWaitInOrderAndTheSeventeenthIsRefused)
 
 TEST(PrintQueue, WorkerComesBackAfterAQuietSpell)
 {
+    // The listener outlives the queue, whose end waits for its worker.
+    Listener listener;
     ScriptedDelivery delivery;
     PrintQueue queue(delivery.sender());
-    Listener listener;
     queue.set_listener(listener.function());
     ASSERT_TRUE(queue.print(network_printer(), "one", 0).ok());
     ASSERT_TRUE(delivery.wait_for(1));
@@ -165,9 +176,10 @@ TEST(PrintQueue, WithoutAListenerTheCallerDelivers)
 
 TEST(PrintQueue, OlderRoutesGoThroughTheQueueToo)
 {
+    // The listener outlives the queue, whose end waits for its worker.
+    Listener listener;
     ScriptedDelivery delivery;
     PrintQueue queue(delivery.sender());
-    Listener listener;
     queue.set_listener(listener.function());
     delivery.hold();
     PrinterRecord legacy;
