@@ -6,6 +6,7 @@
 // reaches are destroyed.
 
 #include "alert_wiring.h"
+#include "discovery_wiring.h"
 #include "embedded_resources.h"
 #include "main_view.h"
 #include "program.h"
@@ -336,6 +337,7 @@ void create_alert(Program& program)
     });
     program.alert->attach(the_bridge());
     program.alert->start();
+    program.discovery = std::make_unique<DiscoveryWiring>(the_bridge());
     program.window->start_alert_timer();
 }
 
@@ -455,6 +457,8 @@ void stop_workers(Program& program)
     os::http::abort_all();
     if (program.orders)
         program.orders->shut_down();
+    // The printer search ends within a second of being cancelled.
+    program.discovery.reset();
     program.lane.stop();
     // After the lane: a command still running there can only queue a job.
     if (program.printing)

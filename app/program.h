@@ -4,6 +4,7 @@
 // end of the program can stop the workers before the objects they reach go.
 
 #include "alert_wiring.h"
+#include "discovery_wiring.h"
 #include "door_wiring.h"
 #include "main_view.h"
 #include "printing_wiring.h"
@@ -56,6 +57,7 @@ struct Program {
     std::unique_ptr<server::LoginFamily> login_family;
     std::unique_ptr<orders::OrderWiring> orders;
     std::unique_ptr<AlertWiring> alert;
+    std::unique_ptr<DiscoveryWiring> discovery;
     std::unique_ptr<DoorWiring> door;
     std::unique_ptr<PrintingWiring> printing;
     UpdateStateBox update_state;
