@@ -8,6 +8,8 @@
 #include "door_wiring.h"
 #include "main_view.h"
 #include "printing_wiring.h"
+#include "store_wiring.h"
+#include "update_wiring.h"
 
 #include "bridge/lane.h"
 #include "bridge/policy.h"
@@ -55,8 +57,10 @@ struct Program {
     std::unique_ptr<gtk::AutomationServer> automation;
     std::unique_ptr<shell::ServiceWatch> service_watch;
     std::unique_ptr<server::LoginFamily> login_family;
+    std::unique_ptr<UpdateRetryFamily> update_retry;
     std::unique_ptr<orders::OrderWiring> orders;
     std::unique_ptr<AlertWiring> alert;
+    std::unique_ptr<StoreWiring> store;
     std::unique_ptr<DiscoveryWiring> discovery;
     std::unique_ptr<DoorWiring> door;
     std::unique_ptr<PrintingWiring> printing;
