@@ -232,10 +232,16 @@
     linkFoot.appendChild(linkError);
     var refresh = button('btn small', '목록 새로 고침', function () { TW.send('getprintlinks', target); });
     linkFoot.appendChild(refresh);
+    var find = button('btn small', '프린터 찾기', toggleSearch);
+    find.id = 'prnFind';
+    linkFoot.appendChild(find);
     var save = button('btn primary', '연결 저장', saveLink);
     save.id = 'prnSaveLink';
     linkFoot.appendChild(save);
     link.appendChild(linkFoot);
+    var search = el('div', 'prn-search hidden');
+    search.id = 'prnSearch';
+    link.appendChild(search);
     body.appendChild(link);
 
     // Paper.
@@ -304,7 +310,34 @@
     document.body.appendChild(sheet);
   }
 
+  // 프린터 찾기: the search of the LAN and of this PC, in the connection
+  // group; a printer chosen there is saved as the connection at once.
+  function closeSearch() {
+    if (TW.printerSearch) TW.printerSearch.close();
+    TW.show('prnSearch', false);
+  }
+  function toggleSearch() {
+    var box = TW.byId('prnSearch');
+    if (!TW.printerSearch || !box) return;
+    if (!box.classList.contains('hidden')) {
+      closeSearch();
+      return;
+    }
+    box.classList.remove('hidden');
+    var searching = target;
+    TW.printerSearch.open(box, {
+      target: searching,
+      onSelect: function (address) {
+        chosenKind[searching] = String(address).split('|')[0];
+        TW.send('setprintlink', searching, address);
+        closeSearch();
+        showKind(chosenKind[searching]);
+      }
+    });
+  }
+
   function show(which) {
+    closeSearch();
     target = which;
     var p = panel();
     Array.prototype.forEach.call(p.querySelectorAll('.prn-tab'), function (b) {
@@ -322,13 +355,17 @@
 
   function open() {
     if (!panel()) build();
+    TW.show('prnFind', !!TW.printerSearch);
     TW.show('printerSetup', true);
     show(target);
     TW.send('getprintcfg');
     TW.send('getkitchencfg');
     TW.send('printerstatus');
   }
-  function close() { TW.show('printerSetup', false); }
+  function close() {
+    closeSearch();
+    TW.show('printerSetup', false);
+  }
 
   function setCfg(key, value) { TW.send('setprintcfg', key, String(value)); }
 

@@ -5,6 +5,9 @@
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "os/process.h"
+#include "printing/connection_address.h"
+#include "printing/local_printers.h"
+#include "printing/printer_settings.h"
 
 namespace tillbay::discovery {
 
@@ -22,10 +25,13 @@ void join(std::thread& thread)
 
 SavedLink saved_link_from_settings(std::string_view target)
 {
+    bool kitchen = target == "k";
     SavedLink saved;
-    saved.connection = settings::read_text(target == "k" ? "KITCHEN" : "PRINTER", "connection", max_connection_text);
+    saved.connection = settings::read_text(kitchen ? "KITCHEN" : "PRINTER", "connection", max_connection_text);
     if (saved.connection == "legacy")
         saved.connection.clear();
+    printing::PrinterRecord record = kitchen ? printing::read_kitchen_record().record : printing::read_receipt_record();
+    saved.description = printing::describe(record, !printing::usb_printers().empty()).text;
     return saved;
 }
 
