@@ -251,6 +251,8 @@
         nodes: build(container)
       };
       if (options.autoStart === false) {
+        panel.nodes.progress.classList.add('hidden');
+        panel.nodes.note.textContent = '검색을 누르면 이 PC가 있는 LAN에서 프린터를 찾습니다.';
         send('getprintlinks', panel.target);
       } else {
         start();
