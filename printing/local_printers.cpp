@@ -171,7 +171,8 @@ std::vector<SerialPort> serial_ports()
         SerialPort port;
         if (device.name.starts_with("ttyS")) {
             port.port = "COM" + std::to_string(std::stol(device.name.substr(4)) + 1);
-            port.name = "직렬 포트 (" + device.name + ")";
+            // The page already says it is a serial port; the name adds the device.
+            port.name = device.name;
         } else {
             port.port = device.name;
             std::string description = without_controls(device.description);

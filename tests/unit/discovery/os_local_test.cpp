@@ -112,7 +112,7 @@ TEST(ThisPcPrinters, SerialPortsThatArePresent)
     auto ports = tillbay::discovery::SystemLocalPrinters().serial_ports();
     ASSERT_EQ(ports.size(), 3u);
     EXPECT_EQ(ports[0].port, "COM1");
-    EXPECT_EQ(ports[0].name, "직렬 포트 (ttyS0)");
+    EXPECT_EQ(ports[0].name, "ttyS0");
     EXPECT_EQ(ports[1].port, "ttyUSB0");
     EXPECT_EQ(ports[1].name, "USB-Serial Controller (ttyUSB0)");
     EXPECT_EQ(ports[2].port, "ttyACM0");
