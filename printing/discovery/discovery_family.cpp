@@ -113,7 +113,10 @@ void DiscoveryFamily::search_worker(SearchRequest request, uint64_t generation)
                 m_hooks.queue_internal(print_links_command(generation, discovery_script(result)));
         };
         SearchResult final_result = run_search(request, m_machine, m_limits, m_cancel, post);
+        // The page may press 검색 again as soon as it sees the final answer.
+        m_search_running = false;
         post(final_result);
+        return;
     } catch (...) {
         log::bridge("PRN", "search worker failed");
     }
