@@ -275,7 +275,7 @@ void wire_families(Program& program)
     shell::MainWindow::Context shell_context;
     shell_context.port = program.window.get();
     shell_context.fullscreen_path = paths::user_file("fullscreen.txt");
-    shell_context.pending_print_jobs = [] { return 0u; };
+    shell_context.pending_print_jobs = [] { return g_program->printing ? g_program->printing->pending_jobs() : 0u; };
     shell_context.ui_version = [] { return bundle::ui_version_in_use(); };
     shell_context.server_host = [] { return settings::server().host; };
     shell_context.test_port = [] { return g_program->test_port; };
@@ -298,6 +298,10 @@ void wire_families(Program& program)
     program.orders->add_login_hooks(login);
     program.login_family = std::make_unique<server::LoginFamily>(std::move(login));
     bridge.add_family(bridge::FamilySlot::Login, program.login_family.get());
+
+    // The printer commands, and the print queue's results back to the UI thread.
+    program.printing = std::make_unique<PrintingWiring>(bridge);
+    program.printing->attach();
 
     UpdateRetryHooks retry;
     retry.clear_held_back = []() -> std::string {
@@ -481,6 +485,9 @@ void stop_workers(Program& program)
     // The printer search ends within a second of being cancelled.
     program.discovery.reset();
     program.lane.stop();
+    // After the lane: a command still running there can only queue a job.
+    if (program.printing)
+        program.printing->shut_down();
     if (program.service_watch)
         program.service_watch->stop();
     update::join_threads();

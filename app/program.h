@@ -7,6 +7,7 @@
 #include "discovery_wiring.h"
 #include "door_wiring.h"
 #include "main_view.h"
+#include "printing_wiring.h"
 #include "store_wiring.h"
 #include "update_wiring.h"
 
@@ -62,6 +63,7 @@ struct Program {
     std::unique_ptr<StoreWiring> store;
     std::unique_ptr<DiscoveryWiring> discovery;
     std::unique_ptr<DoorWiring> door;
+    std::unique_ptr<PrintingWiring> printing;
     UpdateStateBox update_state;
     bool test_port = false;
     bool workers_stopped = false;

@@ -28,6 +28,10 @@ mkdir -p "$POS" "$DEMO/home" "$DEMO/jobs"
 cp -r "$DIST"/. "$POS"/
 rm -f "$POS/tillbay.ini"
 "$platform" init "$POS" --data "$DEMO/platform-data" --api-port "$API" --relay-port "$RELAY" --web-port "$WEB" > "$DEMO/init.txt"
+# The receipt printer (and with it the kitchen printer) is the demo's
+# virtual printer; its paper state follows the first word of printer-state.
+printf '\r\n[PRINTER]\r\nconnection=tcp|127.0.0.1|%s\r\n' "$PRINTER" >> "$POS/tillbay.ini"
+echo ok > "$DEMO/printer-state"
 
 # The web host serves the UI bundle the installation has: the built bundle as
 # installed into dist/ (its pages and version.json next to the program), else
@@ -49,14 +53,18 @@ trap cleanup EXIT INT TERM
 setsid "$platform" serve --data "$DEMO/platform-data" --api-port "$API" --relay-port "$RELAY" --web-port "$WEB" \
   --control-port "$CONTROL" "${ui_option[@]}" > "$DEMO/platform.log" 2>&1 &
 pids+=($!)
-setsid "$printer" --port "$PRINTER" --jobs "$DEMO/jobs" > "$DEMO/printer.log" 2>&1 &
+setsid "$printer" --port "$PRINTER" --jobs "$DEMO/jobs" --report-file "$DEMO/printer-state" > "$DEMO/printer.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do grep -q '^ready' "$DEMO/platform.log" && break; sleep 0.1; done
 grep -q '^ready' "$DEMO/platform.log" || { echo "demo: the platform did not start:"; cat "$DEMO/platform.log"; exit 1; }
 
 echo "== TILLWAVE POS demo"
 echo "   platform: api 127.0.0.1:$API  relay :$RELAY  web http://127.0.0.1:$WEB  control :$CONTROL"
-echo "   printer:  127.0.0.1:$PRINTER (jobs in $DEMO/jobs)"
+echo "   printer:  127.0.0.1:$PRINTER — the POS's receipt and kitchen printer"
+echo "     every receipt, ticket and test page lands in $DEMO/jobs as NNNN.txt (decoded text),"
+echo "     NNNN.html (paper preview) and NNNN.bin (the bytes); printer.log says when each arrives"
+echo "     out of paper: echo paper-out > $DEMO/printer-state   (ok, near-end, cover-open, offline)"
+echo "     on the board: 프린터 (set-up panel, 시험 인쇄), an order's detail → 영수증 보기 / 영수증 출력"
 echo "   accounts:"
 sed -n 's/^\(staff\|owner\|store\|cancel PIN\)/     \1/p' "$DEMO/init.txt"
 echo "   bridge log: $DEMO/home/TillBay/bridge.log"

@@ -122,12 +122,12 @@ void seed_demo_data(Db& db)
     long long now = static_cast<long long>(std::time(nullptr));
 
     db.exec("INSERT INTO stores (storeidx, shopname, tel, address, biznumber, bizname, tid, tablecount, storetype, cancelpolicy, cancelpin)"
-            " VALUES (1,'틸베이 한식당','02-3143-5521','서울특별시 마포구 양화로 45 1층','214-86-53127','김민준','7012345678',12,1,1,'1234')");
+            " VALUES (1,'틸베이 한식당','02-3143-5521','서울특별시 마포구 양화로 45 1층','214-86-53129','김민준','7012345678',12,1,1,'1234')");
     db.exec("INSERT INTO settings (storeidx, name, value) VALUES"
             " (1,'opentime','11:00'),(1,'closetime','21:30'),(1,'breakstart','15:00'),(1,'breakend','16:30'),(1,'holidays','일'),"
             " (1,'bankname','국민은행'),(1,'bankuser','김민준'),(1,'banknumber','123401-04-567890'),"
             " (1,'smscomment','주문이 접수되었습니다. 맛있게 준비할게요!'),(1,'deliveryfee','3000'),(1,'deliveryfree','30000'),"
-            " (1,'aisetting','맵기 조절 요청은 주방 메모에 적어 주세요.'),(1,'ceoname','김민준'),(1,'bizno','214-86-53127'),"
+            " (1,'aisetting','맵기 조절 요청은 주방 메모에 적어 주세요.'),(1,'ceoname','김민준'),(1,'bizno','214-86-53129'),"
             " (1,'mailorderno','2024-서울마포-1234'),(1,'sellerphone','010-2345-6789'),(1,'returnaddr','서울특별시 마포구 양화로 45 1층'),"
             " (1,'deliverydays','2'),(1,'returnfeeinfo','반품 배송비 3,000원'),(1,'lat','37.5563'),(1,'lng','126.9220'),"
             " (1,'biz_mode1','12000'),(1,'biz_mode2','10'),(1,'biz_mode3','2'),(1,'biz_mode4','포장 주문은 15분 뒤에 찾으러 오세요.'),"

@@ -21,7 +21,7 @@ void usage(FILE* to)
 {
     fputs("사용법: tillbay-printer [--port N] [--bind ADDR] [--jobs DIR] [--idle-ms N]\n"
           "                       [--refuse | --stop-after N [--hold-ms N] | --close-early N]\n"
-          "                       [--columns N] [--encoding NAME]\n"
+          "                       [--columns N] [--encoding NAME] [--report STATE] [--report-file FILE]\n"
           "       tillbay-printer --decode FILE | --decode-dump [--format text|html] [--jobs DIR]\n"
           "\n"
           "  --port N          받을 포트 (기본 9100, 0 이면 빈 포트를 골라 알려 줍니다)\n"
@@ -34,6 +34,8 @@ void usage(FILE* to)
           "  --close-early N   연결마다 N 바이트를 받은 뒤 연결을 끊습니다\n"
           "  --columns N       미리보기 한 줄의 글자 수 (기본 48, 58mm 용지는 32)\n"
           "  --encoding NAME   프린터 코드 페이지 (기본 CP949)\n"
+          "  --report STATE    상태 질의(DLE EOT)에 답할 상태: ok, near-end, paper-out, cover-open, offline (기본 ok)\n"
+          "  --report-file FILE  이 파일의 첫 낱말이 있으면 질의마다 그 상태로 답합니다\n"
           "  --decode FILE     덤프 파일을 풀어 표준 출력으로 보냅니다\n"
           "  --decode-dump     TILLBAY_PRINT_DUMP 의 덤프 파일을 풉니다\n"
           "  --format FORMAT   풀어 낸 결과의 형식: text 또는 html (기본 text)\n",
@@ -141,6 +143,14 @@ int main(int argc, char** argv)
             options.columns = static_cast<int>(numeric(16, 80));
         else if (flag == "--encoding")
             options.encoding = text();
+        else if (flag == "--report") {
+            options.report = text();
+            if (!printer::paper_report(options.report)) {
+                fprintf(stderr, "tillbay-printer: --report 는 ok, near-end, paper-out, cover-open, offline 중 하나입니다\n");
+                return 2;
+            }
+        } else if (flag == "--report-file")
+            options.report_file = text();
         else if (flag == "--decode") {
             decode_path = text();
             decode = true;

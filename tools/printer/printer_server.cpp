@@ -80,6 +80,7 @@ std::string address_text(sockaddr_storage const& address)
 
 struct Connection {
     int fd = -1;
+    StatusRequests requests;
     std::string peer;
     std::string data;
     long long total = 0;
@@ -221,6 +222,29 @@ private:
         }
     }
 
+    // The state status requests are answered with: the report file's first
+    // word when there is a file with a known word, else --report.
+    PaperReport current_report() const
+    {
+        if (!m_options.report_file.empty()) {
+            auto text = os::read_prefix(m_options.report_file, 64);
+            if (text.ok()) {
+                std::string word;
+                for (char c : text.value()) {
+                    if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
+                        if (!word.empty())
+                            break;
+                        continue;
+                    }
+                    word.push_back(c);
+                }
+                if (auto report = paper_report(word))
+                    return *report;
+            }
+        }
+        return paper_report(m_options.report).value_or(PaperReport::Ok);
+    }
+
     void start_holding(Connection& connection)
     {
         connection.holding = true;
@@ -256,12 +280,17 @@ private:
             return;
         }
         if (got == 0) {
+            connection.data += connection.requests.release();
             finish_job(connection, "closed by client");
             close(connection.fd);
             connection.fd = -1;
             return;
         }
-        connection.data.append(buffer, static_cast<size_t>(got));
+        connection.data += connection.requests.take(std::string_view(buffer, static_cast<size_t>(got)), [&](int n) {
+            char answer = status_answer(current_report(), n);
+            // One byte into a socket whose send buffer is empty: it never blocks.
+            [[maybe_unused]] auto ignored = send(connection.fd, &answer, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        });
         connection.total += got;
         connection.last = Clock::now();
         if (connection.data.size() >= max_job_bytes) {

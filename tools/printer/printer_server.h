@@ -8,6 +8,7 @@
 // refuses connections, stops reading, or drops the connection.
 
 #include "base/result.h"
+#include "tools/printer/printer_status.h"
 
 #include <string>
 #include <string_view>
@@ -25,6 +26,8 @@ struct ServerOptions {
     int hold_ms = 30000;              // how long a connection that is no longer read stays open
     int columns = 48;                 // characters per line of the HTML preview
     std::string encoding = "CP949";
+    std::string report = "ok";        // what status requests are answered with (see paper_report)
+    std::string report_file;          // when set, its first word overrides report at every request
 };
 
 // Stores decoded jobs as NNNN.bin, NNNN.txt and NNNN.html in one folder,

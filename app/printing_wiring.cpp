@@ -1,0 +1,40 @@
+#include "printing_wiring.h"
+
+#include "printing/print_queue.h"
+
+#include <string>
+
+namespace tillbay::app {
+
+namespace {
+
+// How long the end of the program waits for a job that is being sent.
+constexpr int shutdown_wait_ms = 2000;
+
+} // namespace
+
+PrintingWiring::PrintingWiring(bridge::Bridge& bridge)
+    : m_bridge(bridge)
+    , m_receipt_family(m_receipts)
+{
+}
+
+PrintingWiring::~PrintingWiring() { shut_down(); }
+
+void PrintingWiring::attach()
+{
+    m_bridge.add_family(bridge::FamilySlot::Pc, &m_setup_family);
+    m_bridge.add_family(bridge::FamilySlot::Order, &m_receipt_family);
+    printing::print_queue().set_listener([this](bool ok, std::string const& message, long long tag) {
+        std::string text = "\x01printresult</>";
+        text += ok ? "1" : "0";
+        text += "</>" + message + "</>" + std::to_string(tag);
+        m_bridge.queue_internal(std::move(text));
+    });
+}
+
+unsigned PrintingWiring::pending_jobs() const { return printing::pending_jobs(); }
+
+void PrintingWiring::shut_down() { printing::print_queue().shut_down(shutdown_wait_ms); }
+
+} // namespace tillbay::app
