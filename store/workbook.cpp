@@ -136,30 +136,37 @@ bool is_clean(std::string_view text)
 
 void append_escaped(std::string& out, std::string_view text)
 {
+    size_t done = 0;
     for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        switch (c) {
+        std::string_view replacement;
+        switch (text[i]) {
         case '&':
-            out.append("&amp;");
+            replacement = "&amp;";
             break;
         case '<':
-            out.append("&lt;");
+            replacement = "&lt;";
             break;
         case '>':
-            out.append("&gt;");
+            replacement = "&gt;";
             break;
         case '_': {
             bool escape_sequence = i + 6 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X')
                 && text[i + 6] == '_';
             for (size_t k = i + 2; escape_sequence && k < i + 6; ++k)
                 escape_sequence = ascii::hex_digit_value(text[k]) >= 0;
-            out.append(escape_sequence ? "_x005F_" : "_");
+            if (!escape_sequence)
+                continue;
+            replacement = "_x005F_";
             break;
         }
         default:
-            out.push_back(c);
+            continue;
         }
+        out.append(text.substr(done, i - done));
+        out.append(replacement);
+        done = i + 1;
     }
+    out.append(text.substr(done));
 }
 
 // Appends the cleaned and escaped text.
@@ -187,26 +194,28 @@ public:
         }
     }
 
-    // The sheet's XML, or false when it would pass max_sheet_data_bytes.
+    // Appends the sheet's XML to out; false when it would pass
+    // max_sheet_data_bytes.
     bool write(std::string& out)
     {
+        size_t start = out.size();
         size_t estimate = sheet_head.size() + sheet_tail.size() + m_columns * 80;
         for (auto const& row : m_table) {
             for (auto const& field : row)
                 estimate += field.size() + 64;
         }
-        out.reserve(std::min(estimate, max_sheet_data_bytes + 1024));
+        out.reserve(start + std::min(estimate, max_sheet_data_bytes + 1024));
         out.append(sheet_head);
         write_columns(out);
         out.append("<sheetData>");
         for (size_t r = 0; r < m_table.size(); ++r) {
             write_row(out, r);
-            if (out.size() > max_sheet_data_bytes)
+            if (out.size() - start > max_sheet_data_bytes)
                 return false;
         }
         out.append("</sheetData>");
         out.append(sheet_tail);
-        return out.size() <= max_sheet_data_bytes;
+        return out.size() - start <= max_sheet_data_bytes;
     }
 
 private:
@@ -337,18 +346,18 @@ Result<Workbook> write_workbook(CsvTable const& table)
     if (table.empty())
         return failure(WorkbookFailure::Package, "workbook: no rows");
     try {
-        std::string sheet;
-        if (!SheetWriter(table).write(sheet))
+        // The sheet is written straight into the archive, the last of the parts.
+        ZipWriter zip;
+        (void)zip.add("[Content_Types].xml", content_types_xml);
+        (void)zip.add("_rels/.rels", package_rels_xml);
+        (void)zip.add("xl/workbook.xml", workbook_xml);
+        (void)zip.add("xl/_rels/workbook.xml.rels", workbook_rels_xml);
+        (void)zip.add("xl/styles.xml", styles_xml);
+        if (!SheetWriter(table).write(zip.begin_entry("xl/worksheets/sheet1.xml")))
             return failure(WorkbookFailure::SheetTooLarge,
                 "workbook: sheet data larger than " + std::to_string(max_sheet_data_bytes) + " bytes");
-        auto archive = write_zip({
-            { "[Content_Types].xml", content_types_xml },
-            { "_rels/.rels", package_rels_xml },
-            { "xl/workbook.xml", workbook_xml },
-            { "xl/_rels/workbook.xml.rels", workbook_rels_xml },
-            { "xl/styles.xml", styles_xml },
-            { "xl/worksheets/sheet1.xml", sheet },
-        });
+        (void)zip.end_entry();
+        auto archive = zip.finish();
         if (!archive)
             return failure(WorkbookFailure::Package, archive.error().detail);
         return Workbook { archive.release_value(), table.size() - 1 };
