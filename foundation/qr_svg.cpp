@@ -24,7 +24,8 @@ std::string svg(os::qr::Matrix const& matrix, int margin)
             while (x < matrix.size && matrix.dark(x, y))
                 ++x;
             std::string run = std::to_string(x - start);
-            out += "M" + std::to_string(start + margin) + " " + std::to_string(y + margin) + "h" + run + "v1h-" + run + "z";
+            out += "M" + std::to_string(start + margin) + " " + std::to_string(y + margin);
+            out += "h" + run + "v1h-" + run + "z";
         }
     }
     out += R"("/></svg>)";

@@ -31,7 +31,10 @@ struct Matrix {
     int size = 0;                 // modules per side, 21 to 177
     std::vector<uint8_t> modules; // size * size, row by row; 1 dark, 0 light
 
-    bool dark(int x, int y) const { return modules[static_cast<size_t>(y) * static_cast<size_t>(size) + static_cast<size_t>(x)] != 0; }
+    bool dark(int x, int y) const
+    {
+        return modules[static_cast<size_t>(y) * static_cast<size_t>(size) + static_cast<size_t>(x)] != 0;
+    }
 };
 
 namespace text {

@@ -99,7 +99,8 @@ private:
     Error too_many_fields() const
     {
         return Error::with_message(text::too_many_fields,
-            "row " + std::to_string(m_table.size() + 1) + " has more than " + std::to_string(max_csv_fields) + " fields");
+            "row " + std::to_string(m_table.size() + 1) + " has more than " + std::to_string(max_csv_fields)
+                + " fields");
     }
 
     std::string_view m_text;
@@ -136,7 +137,10 @@ std::string write_csv(CsvTable const& table, ByteOrderMark bom)
             if (i > 0)
                 out.push_back(',');
             auto const& field = row[i];
-            if (!needs_quotes(field)) {
+            // A text that opens with U+FEFF would read as a byte order mark
+            // and lose it; in quotes it stays.
+            bool opens_file = &row == &table.front() && i == 0 && bom == ByteOrderMark::None;
+            if (!needs_quotes(field) && !(opens_file && field.starts_with(utf8_bom))) {
                 out.append(field);
                 continue;
             }

@@ -41,8 +41,9 @@ enum class ByteOrderMark {
 };
 
 // Writes the table with CR LF after every row. A field is quoted when it holds
-// a comma, a double quote, CR or LF, and its quotes are doubled. A row that is
-// one empty field is written as a blank line, which read_csv drops.
+// a comma, a double quote, CR or LF (or, first in a file without a byte order
+// mark, opens with U+FEFF), and its quotes are doubled. A row that is one
+// empty field is written as a blank line, which read_csv drops.
 std::string write_csv(CsvTable const& table, ByteOrderMark bom = ByteOrderMark::None);
 
 } // namespace tillbay::store

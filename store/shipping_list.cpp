@@ -26,10 +26,12 @@ bool is_csv_answer(std::string_view body)
 Result<Workbook> shipping_list_workbook(std::string_view csv_bytes)
 {
     if (csv_bytes.size() > max_shipping_list_bytes)
-        return Error::with_message(text::list_too_large, "shipping list of " + std::to_string(csv_bytes.size()) + " bytes");
+        return Error::with_message(
+            text::list_too_large, "shipping list of " + std::to_string(csv_bytes.size()) + " bytes");
     auto decoded = decode_text(csv_bytes);
     if (!decoded)
-        return Error::with_message(text::conversion_failed(text::unreadable_characters), "shipping list: encoding unknown");
+        return Error::with_message(
+            text::conversion_failed(text::unreadable_characters), "shipping list: encoding unknown");
     auto table = read_csv(decoded.value().text);
     if (!table)
         return Error::with_message(text::conversion_failed(table.error().message), table.error().detail);
@@ -38,8 +40,8 @@ Result<Workbook> shipping_list_workbook(std::string_view csv_bytes)
     auto workbook = write_workbook(table.value());
     if (!workbook) {
         auto kind = static_cast<WorkbookFailure>(workbook.error().code);
-        return Error::with_message(kind == WorkbookFailure::SheetTooLarge ? text::list_too_large : text::workbook_too_large,
-            workbook.error().detail);
+        auto message = kind == WorkbookFailure::SheetTooLarge ? text::list_too_large : text::workbook_too_large;
+        return Error::with_message(message, workbook.error().detail);
     }
     return workbook;
 }

@@ -12,7 +12,6 @@ constexpr uint16_t version_needed = 20;
 constexpr uint16_t dos_time = 0;
 constexpr uint16_t dos_date = (0 << 9) | (1 << 5) | 1; // 1980-01-01
 constexpr size_t max_offset = std::numeric_limits<uint32_t>::max() - 1;
-constexpr size_t local_header_size = 30;
 
 void put16(std::string& out, uint16_t value)
 {

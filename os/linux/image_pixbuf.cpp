@@ -80,10 +80,12 @@ Result<Pixbuf> load_upright(std::string const& path)
     GError* error = nullptr;
     Loader loader(gdk_pixbuf_loader_new_with_type(type, &error));
     if (!loader)
-        return Error::with_message(text::not_a_picture, "image: no " + std::string(type) + " loader: " + take_message(error));
+        return Error::with_message(
+            text::not_a_picture, "image: no " + std::string(type) + " loader: " + take_message(error));
     SizeCheck check;
     g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(on_size_prepared), &check);
-    bool written = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<guchar const*>(data.data()), data.size(), &error);
+    auto const* pixels = reinterpret_cast<guchar const*>(data.data());
+    bool written = gdk_pixbuf_loader_write(loader.get(), pixels, data.size(), &error);
     std::string detail = written ? std::string() : take_message(error);
     bool closed = gdk_pixbuf_loader_close(loader.get(), written ? &error : nullptr);
     if (written && !closed)
@@ -92,7 +94,8 @@ Result<Pixbuf> load_upright(std::string const& path)
         return Error::with_message(text::too_many_pixels, "image: " + path + " has too many pixels");
     GdkPixbuf* decoded = gdk_pixbuf_loader_get_pixbuf(loader.get());
     if (!written || !closed || !decoded)
-        return Error::with_message(text::not_a_picture, "image: " + path + ": " + (detail.empty() ? "no picture" : detail));
+        return Error::with_message(
+            text::not_a_picture, "image: " + path + ": " + (detail.empty() ? "no picture" : detail));
     // The orientation option comes from the JPEG's EXIF block; pictures
     // without one come back as they are (a new reference either way).
     Pixbuf upright(gdk_pixbuf_apply_embedded_orientation(decoded));
@@ -160,7 +163,9 @@ Result<PreparedPhoto> prepare_photo(std::string const& source, std::string const
 Result<std::string> preview_data_url(std::string const& source)
 {
     auto picture = TRY(load_upright(source));
-    auto [width, height] = fitted(gdk_pixbuf_get_width(picture.get()), gdk_pixbuf_get_height(picture.get()), preview_side);
+    int source_width = gdk_pixbuf_get_width(picture.get());
+    int source_height = gdk_pixbuf_get_height(picture.get());
+    auto [width, height] = fitted(source_width, source_height, preview_side);
     auto flat = TRY(over_white(picture.get(), width, height));
     auto bytes = TRY(jpeg(flat.get(), preview_quality));
     gchar* encoded = g_base64_encode(reinterpret_cast<guchar const*>(bytes.data()), bytes.size());

@@ -28,7 +28,8 @@ Result<std::string> png(Matrix const& matrix, int module_pixels, int margin)
             int left = (x + margin) * module_pixels;
             int top = (y + margin) * module_pixels;
             for (int row = top; row < top + module_pixels; ++row) {
-                guchar* p = pixels + static_cast<size_t>(row) * static_cast<size_t>(stride) + static_cast<size_t>(left) * 3;
+                guchar* p = pixels + static_cast<size_t>(row) * static_cast<size_t>(stride)
+                    + static_cast<size_t>(left) * 3;
                 std::fill(p, p + static_cast<size_t>(module_pixels) * 3, 0);
             }
         }

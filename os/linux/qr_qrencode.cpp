@@ -42,7 +42,8 @@ Result<Matrix> encode(std::string_view text, Level level)
     // keeps every character as it is while digits and capitals may still use
     // the denser modes.
     errno = 0;
-    std::unique_ptr<QRcode, CodeDeleter> code(QRcode_encodeString(owned.c_str(), 0, library_level(level), QR_MODE_8, 1));
+    std::unique_ptr<QRcode, CodeDeleter> code(
+        QRcode_encodeString(owned.c_str(), 0, library_level(level), QR_MODE_8, 1));
     if (!code) {
         int saved = errno;
         return Error::with_message(saved == ERANGE ? text::too_long : text::failed,

@@ -102,6 +102,11 @@ TEST(CsvWriter, QuotesOnlyWhatNeedsItAndReadsBack)
     ASSERT_TRUE(back.ok());
     EXPECT_EQ(back.value(), table);
 
+    // A first cell that opens with U+FEFF must not read back as a byte order mark.
+    CsvTable opening_mark { { "\xEF\xBB\xBF?", "" } };
+    EXPECT_EQ(read_csv(write_csv(opening_mark)).value(), opening_mark);
+    EXPECT_EQ(read_csv(write_csv(opening_mark, ByteOrderMark::Utf8)).value(), opening_mark);
+
     std::string marked = write_csv({ { "a" } }, ByteOrderMark::Utf8);
     EXPECT_EQ(marked, "\xEF\xBB\xBF" "a\r\n");
     EXPECT_EQ(read_csv(marked).value(), (CsvTable { { "a" } }));
