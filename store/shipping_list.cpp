@@ -1,5 +1,6 @@
 #include "store/shipping_list.h"
 
+#include "os/fs.h"
 #include "store/csv.h"
 #include "store/text_decoder.h"
 
@@ -8,6 +9,11 @@ namespace tillbay::store {
 std::string text::conversion_failed(std::string_view reason)
 {
     return "발송 목록을 엑셀로 바꾸지 못했어요(" + std::string(reason) + "). 기간을 나눠 다시 저장해 주세요.";
+}
+
+std::string text::file_not_written(int error_number)
+{
+    return "파일을 쓰지 못했습니다(열려 있거나 권한이 없음 — 오류 " + std::to_string(error_number) + ")";
 }
 
 bool is_csv_answer(std::string_view body)
@@ -44,6 +50,29 @@ Result<Workbook> shipping_list_workbook(std::string_view csv_bytes)
         return Error::with_message(message, workbook.error().detail);
     }
     return workbook;
+}
+
+size_t shipping_list_data_rows(std::string_view csv_bytes)
+{
+    auto decoded = decode_text(csv_bytes);
+    if (!decoded)
+        return 0;
+    auto table = read_csv(decoded.value().text);
+    if (!table || table.value().empty())
+        return 0;
+    return table.value().size() - 1;
+}
+
+Status save_shipping_list(std::string const& path, std::string_view bytes)
+{
+    os::WriteStage stage {};
+    auto saved = os::write_file_replacing(path, bytes, &stage);
+    if (saved)
+        return {};
+    auto error = saved.release_error();
+    if (stage == os::WriteStage::Write)
+        return Error::with_message(text::file_not_written_to_end, error.detail, error.code);
+    return Error::with_message(text::file_not_written(error.code), error.detail, error.code);
 }
 
 } // namespace tillbay::store

@@ -1,7 +1,8 @@
 #pragma once
 
 // The online mall's shipping list as the owner downloads it: the server's CSV
-// kept as it is, or turned into the workbook of store/workbook.h.
+// kept as it is, or turned into the workbook of store/workbook.h. Everything
+// here is safe to call from any thread (the download runs on a worker).
 
 #include "base/result.h"
 #include "store/workbook.h"
@@ -24,6 +25,9 @@ inline constexpr char const* workbook_too_large
     = "엑셀 파일이 너무 커서 만들지 못했어요. 기간을 나눠 다시 저장해 주세요.";
 inline constexpr char const* unreadable_characters = "글자를 읽지 못했어요";
 inline constexpr char const* list_not_received = "발송 목록을 받지 못했습니다";
+inline constexpr char const* file_not_written_to_end = "파일을 끝까지 쓰지 못했습니다";
+// "파일을 쓰지 못했습니다(열려 있거나 권한이 없음 — 오류 " + error number + ")"
+std::string file_not_written(int error_number);
 // "발송 목록을 엑셀로 바꾸지 못했어요(" + reason + "). 기간을 나눠 다시 저장해 주세요."
 std::string conversion_failed(std::string_view reason);
 } // namespace text
@@ -42,5 +46,16 @@ bool is_csv_answer(std::string_view body);
 // (text::conversion_failed with the reason), no rows (text::list_empty), a
 // package that cannot be built (text::workbook_too_large).
 Result<Workbook> shipping_list_workbook(std::string_view csv_bytes);
+
+// The data rows of a list kept as CSV (the header row not counted); 0 when
+// it does not decode or read.
+size_t shipping_list_data_rows(std::string_view csv_bytes);
+
+// Saves the list (CSV or workbook) where the user chose, beside the target
+// first and then renamed over it (os::write_file_replacing), so a failed save
+// never leaves a cut file over a good one. A file that could not be created
+// or put in place fails with text::file_not_written and the error number; a
+// write that stopped part-way (disk full) with text::file_not_written_to_end.
+Status save_shipping_list(std::string const& path, std::string_view bytes);
 
 } // namespace tillbay::store

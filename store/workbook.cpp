@@ -49,7 +49,7 @@ constexpr std::string_view workbook_rels_xml
 
 // Fonts: 0 default, 1 header, 2 small grey, 3 grey. Fills: 0 none, 1 the
 // gray125 pattern every style sheet must have, 2 the header's. Borders: 0 none,
-// 1 the header's bottom line. Cell formats in the order of CellStyle.
+// 1 the header's bottom line. Cell formats as workbook.h lists them.
 constexpr std::string_view styles_xml
     = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
       "\r\n"

@@ -3,6 +3,8 @@
 #include "store/zip.h"
 #include "tests/unit/store/zip_reader.h"
 
+#include <cerrno>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -260,6 +262,31 @@ TEST(ShippingList, WhatCountsAsACsvAnswer)
     };
     for (auto const& [body, csv] : answers)
         EXPECT_EQ(is_csv_answer(body), csv) << body;
+}
+
+TEST(ShippingList, RowsOfAListKeptAsCsv)
+{
+    EXPECT_EQ(shipping_list_data_rows("주문번호,수량\r\n1,2\r\n\r\n3,4\r\n"), 2u);
+    EXPECT_EQ(shipping_list_data_rows("주문번호\r\n"), 0u);
+    EXPECT_EQ(shipping_list_data_rows(""), 0u);
+    EXPECT_EQ(shipping_list_data_rows("\xFF\xFF"), 0u);
+}
+
+TEST(ShippingList, SaveFailuresSayWhatWentWrong)
+{
+    char pattern[] = "/tmp/tb-save-XXXXXX";
+    std::string dir = mkdtemp(pattern);
+    EXPECT_TRUE(save_shipping_list(dir + "/발송목록.csv", "a,b\r\n").ok());
+
+    auto missing = save_shipping_list(dir + "/no/such/발송목록.csv", "a");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().message, "파일을 쓰지 못했습니다(열려 있거나 권한이 없음 — 오류 2)");
+
+    std::filesystem::create_directory(dir + "/folder.xlsx");
+    auto taken = save_shipping_list(dir + "/folder.xlsx", "a");
+    ASSERT_FALSE(taken.ok());
+    EXPECT_EQ(taken.error().message, text::file_not_written(EISDIR));
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
