@@ -2,6 +2,7 @@
 
 #include "foundation/log.h"
 #include "os/fs.h"
+#include "os/process.h"
 
 #include <cerrno>
 #include <chrono>
@@ -235,7 +236,7 @@ private:
             return Change::Failed;
         m_pid = pid;
         try {
-            m_waiter = std::thread([this, pid, done = std::move(done)] {
+            m_waiter = os::process::start_thread([this, pid, done = std::move(done)] {
                 int status = 0;
                 pid_t rc;
                 do

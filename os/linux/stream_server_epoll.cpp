@@ -2,6 +2,7 @@
 
 #include "foundation/log.h"
 #include "os/net.h"
+#include "os/process.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -156,7 +157,7 @@ public:
         if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &event) != 0)
             return errno_error("epoll_ctl", errno);
         try {
-            m_thread = std::thread([this] { run(); });
+            m_thread = os::process::start_thread([this] { run(); });
         } catch (std::exception const& e) {
             return Error::from_detail(std::string("thread: ") + e.what(), EAGAIN);
         }
