@@ -8,6 +8,7 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cctype>
 
 namespace tillbay::os::dialog {
@@ -79,6 +80,16 @@ void show_items_done(GObject* source, GAsyncResult* result, gpointer data)
         }
     });
     delete folder;
+}
+
+bool lower_match(std::string const& pattern, char const* name)
+{
+    gchar* p = g_ascii_strdown(pattern.c_str(), -1);
+    gchar* n = g_ascii_strdown(name, -1);
+    bool match = g_pattern_match_simple(p, n);
+    g_free(p);
+    g_free(n);
+    return match;
 }
 
 class NativeDialogs final : public Dialogs {
@@ -161,7 +172,9 @@ public:
     {
         Answer answer;
         answer.outcome = Answer::Outcome::Chosen;
-        if (request.kind != Kind::OpenMany) {
+        if (g_file_test(m_path.c_str(), G_FILE_TEST_IS_DIR))
+            answer.paths = in_folder(request);
+        else if (request.kind != Kind::OpenMany) {
             answer.paths.push_back(m_path);
         } else {
             size_t start = 0;
@@ -174,8 +187,38 @@ public:
                 start = end + 1;
             }
         }
-        log::bridge("UI", "파일 선택창 자동 응답: " + request.title);
+        if (answer.paths.empty())
+            answer.outcome = Answer::Outcome::Cancelled;
+        log::bridge("UI", "파일 선택창 자동 응답: " + request.title + (answer.paths.empty() ? "" : " → " + answer.paths.front()));
         return answer;
+    }
+
+    // A folder answers a save with the proposed name in it, a folder choice
+    // with itself, and an open with its files that the first filter takes
+    // (the first of them, in name order, unless several are asked for).
+    std::vector<std::string> in_folder(Request const& request) const
+    {
+        if (request.kind == Kind::Folder)
+            return { m_path };
+        if (request.kind == Kind::Save)
+            return { m_path + "/" + request.proposed_name };
+        std::vector<std::string> names;
+        if (GDir* dir = g_dir_open(m_path.c_str(), 0, nullptr)) {
+            while (char const* name = g_dir_read_name(dir)) {
+                bool taken = request.filters.empty();
+                if (!request.filters.empty())
+                    for (auto const& pattern : request.filters.front().patterns)
+                        taken = taken || lower_match(pattern, name);
+                std::string full = m_path + "/" + name;
+                if (taken && g_file_test(full.c_str(), G_FILE_TEST_IS_REGULAR))
+                    names.push_back(full);
+            }
+            g_dir_close(dir);
+        }
+        std::sort(names.begin(), names.end());
+        if (request.kind == Kind::Open && names.size() > 1)
+            names.resize(1);
+        return names;
     }
 
     void show_in_folder(std::string const& path) override { log::bridge("UI", "폴더 보여주기: " + path); }
