@@ -72,8 +72,8 @@ void pick_and_upload(std::shared_ptr<bridge::Page> page, FileHooks& hooks, std::
     std::optional<Record> record)
 {
     auto path = pick_one(hooks);
-    if (!path)
-        return; // cancelling is not an error
+    if (!path) // cancelling is not an error: the page only stops waiting
+        return page->callback("setProductPhotoUp", upload_answer(0, key, false, {}, {}, {}));
     page->status("사진을 올리고 있습니다…");
     files::post(hooks, [page, &hooks, key = std::move(key), base = std::move(base), record = std::move(record), path = *path] {
         PhotoJob job { path, base, 0, false };

@@ -204,7 +204,8 @@ void run_export(std::string form, std::string path, bool workbook, std::shared_p
 
 namespace files {
 
-// mallshipcsv</>status</>from</>to</>product[</>search word[</>"csv"|"xlsx"]]
+// mallshipcsv</>status</>from</>to</>product</>period kind</>"basic"[</>search word[</>"xlsx"]]:
+// CSV as the server sends it, or a workbook with "xlsx".
 void mallshipcsv(bridge::Command const& command, std::shared_ptr<bridge::Page> page, FileHooks& hooks)
 {
     auto refuse = [&](std::string_view message) {
@@ -214,12 +215,12 @@ void mallshipcsv(bridge::Command const& command, std::shared_ptr<bridge::Page> p
     auto owner = session::owner();
     if (!owner.signed_in())
         return refuse(text_owner_needed);
-    if (command.arg_count() < 4)
+    if (command.arg_count() < 6)
         return refuse(text_missing_terms);
     auto& state = FileState::shared();
     if (state.exporting.exchange(true))
         return refuse(text_busy);
-    bool workbook = command.arg(6) != "csv";
+    bool workbook = command.arg(8) == "xlsx";
     Request request;
     request.kind = Kind::Save;
     request.title = workbook ? "발송 목록을 엑셀로 저장" : "발송 목록을 CSV로 저장";
@@ -240,8 +241,8 @@ void mallshipcsv(bridge::Command const& command, std::shared_ptr<bridge::Page> p
         + "&storeidx=" + std::to_string(owner.storeidx) + "&act=csv&status=" + json::percent_encode(command.arg(1))
         + "&from=" + json::percent_encode(command.arg(2)) + "&to=" + json::percent_encode(command.arg(3))
         + "&productidx=" + json::percent_encode(command.arg(4));
-    if (!command.arg(5).empty())
-        form += "&search=" + json::percent_encode(command.arg(5));
+    if (!command.arg(7).empty())
+        form += "&search=" + json::percent_encode(command.arg(7));
     page->status("발송 목록을 받고 있습니다…");
     post(hooks, [form = std::move(form), path, workbook, page, &hooks]() mutable {
         run_export(std::move(form), path, workbook, page, hooks);
