@@ -49,6 +49,7 @@ protected:
     static void SetUpTestSuite()
     {
         ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(s_at, "files", e2e::ServedUi::Copy));
+        fs::create_directories(s_at.artefacts);
         s_dialogs = s_at.root + "/chosen";
         fs::create_directories(s_dialogs);
         // A landscape 4000x3000 picture stored sideways: its left half red.
