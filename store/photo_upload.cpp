@@ -48,8 +48,9 @@ std::string shown_answer(std::string_view body)
 std::string safe_photo_base(std::string_view name)
 {
     std::string out;
+    // ".." never appears: a stored name holding it is refused.
     for (char c : name.substr(0, max_base_bytes))
-        out += name_byte(c) ? c : '_';
+        out += name_byte(c) && !(c == '.' && !out.empty() && out.back() == '.') ? c : '_';
     if (!out.empty() && out.front() == '.')
         out.front() = '_';
     return out;

@@ -36,8 +36,8 @@ struct UploadedPhoto {
 };
 
 // A name for the multipart filename and the stored file: letters, digits,
-// "-", "_" and "." kept, every other byte "_", at most 100 bytes, never
-// beginning with ".".
+// "-", "_" and "." kept, every other byte "_" (and a "." after a "."), at
+// most 100 bytes, never beginning with ".".
 std::string safe_photo_base(std::string_view name);
 // Whether a stored name from the service may go into a URL and a path:
 // 1 to 255 letters, digits, "-", "_", "."; not beginning with "."; no "..".
