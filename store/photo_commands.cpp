@@ -99,6 +99,14 @@ void pick_and_upload(std::shared_ptr<bridge::Page> page, FileHooks& hooks, std::
     });
 }
 
+// A command the page sent with an argument that names nothing: the page is
+// told, so its button stops waiting.
+void refuse_photo(bridge::Page& page, std::string_view key, std::string_view message)
+{
+    page.status(message);
+    page.callback("setProductPhotoUp", upload_answer(0, key, false, {}, {}, message));
+}
+
 bool owner_ready(bridge::Page& page)
 {
     if (session::owner_signed_in())
@@ -187,7 +195,9 @@ void addmenuphoto(bridge::Command const& command, std::shared_ptr<bridge::Page> 
 // modifyproductphoto</>product: the product's main photo.
 void modifyproductphoto(bridge::Command const& command, std::shared_ptr<bridge::Page> page, FileHooks& hooks)
 {
-    if (!is_digits(command.arg(1)) || !owner_ready(*page))
+    if (!is_digits(command.arg(1)))
+        return refuse_photo(*page, "modifyproductphoto", text_which_photo);
+    if (!owner_ready(*page))
         return;
     std::string store = std::to_string(session::storeidx());
     pick_and_upload(page, hooks, "modifyproductphoto", "addproduct_" + store + "_" + std::to_string(ticks()),
@@ -197,7 +207,9 @@ void modifyproductphoto(bridge::Command const& command, std::shared_ptr<bridge::
 // addgalleryphoto</>product: one more photo in the product's gallery.
 void addgalleryphoto(bridge::Command const& command, std::shared_ptr<bridge::Page> page, FileHooks& hooks)
 {
-    if (!is_digits(command.arg(1)) || !owner_ready(*page))
+    if (!is_digits(command.arg(1)))
+        return refuse_photo(*page, "addgalleryphoto", text_which_photo);
+    if (!owner_ready(*page))
         return;
     std::string store = std::to_string(session::storeidx());
     pick_and_upload(page, hooks, "addgalleryphoto", "addproduct_" + store + "_" + std::to_string(ticks()),
@@ -207,7 +219,9 @@ void addgalleryphoto(bridge::Command const& command, std::shared_ptr<bridge::Pag
 // modifymenuphoto</>menu
 void modifymenuphoto(bridge::Command const& command, std::shared_ptr<bridge::Page> page, FileHooks& hooks)
 {
-    if (!is_digits(command.arg(1)) || !owner_ready(*page))
+    if (!is_digits(command.arg(1)))
+        return refuse_photo(*page, "modifymenuphoto", text_which_photo);
+    if (!owner_ready(*page))
         return;
     std::string store = std::to_string(session::storeidx());
     std::string menu(command.arg(1));
@@ -219,7 +233,7 @@ void modifymenuphoto(bridge::Command const& command, std::shared_ptr<bridge::Pag
 void storephoto(bridge::Command const& command, std::shared_ptr<bridge::Page> page, FileHooks& hooks)
 {
     if (!is_digits(command.arg(1), 2))
-        return page->status(text_which_photo);
+        return refuse_photo(*page, "storephoto", text_which_photo);
     if (!owner_ready(*page))
         return;
     std::string store = std::to_string(session::storeidx());
