@@ -363,6 +363,12 @@ void create_store(Program& program)
 {
     program.store = std::make_unique<StoreWiring>(the_bridge());
     program.store->attach();
+    // With the automation endpoint on, TILLBAY_DIALOG_PATH answers every file dialog.
+    char const* dialog_path = std::getenv("TILLBAY_DIALOG_PATH");
+    if (program.test_port && dialog_path && *dialog_path)
+        program.store->use_dialogs(os::dialog::fixed_dialogs(dialog_path));
+    else
+        program.store->use_dialogs(os::dialog::native_dialogs());
     program.store->set_route_page([](std::string_view page) { open_page("merchant/" + std::string(page)); });
 }
 

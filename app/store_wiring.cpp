@@ -1,6 +1,9 @@
 #include "store_wiring.h"
 
 #include "foundation/log.h"
+#include "foundation/settings.h"
+#include "os/fs.h"
+#include "server/api.h"
 
 #include <gio/gio.h>
 
@@ -38,7 +41,27 @@ StoreWiring::StoreWiring(bridge::Bridge& bridge)
     , m_pc(store::Slot::Pc, m_context)
     , m_sales(store::Slot::Sales, m_context)
     , m_history(store::Slot::History, m_context)
+    , m_menu_files(store::Slot::Menu, m_file_hooks)
+    , m_product_files(store::Slot::Product, m_file_hooks)
 {
+    auto& files = m_file_hooks;
+    files.post_work = [this](std::function<void()> job) { m_files_worker.post(std::move(job)); };
+    files.keep_page = [this](bridge::Page& page) -> std::shared_ptr<bridge::Page> {
+        if (auto* document = dynamic_cast<bridge::DocumentPage*>(&page))
+            return std::make_shared<bridge::DocumentPage>(*document);
+        return std::make_shared<bridge::DocumentPage>(m_bridge.current_page());
+    };
+    files.web = [](os::http::Endpoint const& endpoint, os::web::Call const& call) { return os::web::send(endpoint, call); };
+    files.web_host = [] { return settings::server().webhost; };
+    files.owner_call = [](std::string_view command) { return api::owner_call(command); };
+    files.show_in_folder = [this](std::string const& path) {
+        m_bridge.post_ui([this, path] {
+            if (m_dialogs)
+                m_dialogs->show_in_folder(path);
+        });
+    };
+    files.temp_folder = [] { return os::temp_folder(); };
+
     m_context.calls = store::Calls::standard();
     auto& hooks = m_context.hooks;
     hooks.run_script = [this](bridge::Page& page, std::string const& script) { run_page_script(m_bridge, page, script); };
@@ -49,14 +72,25 @@ StoreWiring::StoreWiring(bridge::Bridge& bridge)
     hooks.poll_order_list = [this](bridge::Page&) { m_bridge.queue_internal("refreshorders"); };
 }
 
+StoreWiring::~StoreWiring() { m_files_worker.stop(); }
+
+void StoreWiring::use_dialogs(std::unique_ptr<os::dialog::Dialogs> dialogs)
+{
+    m_dialogs = std::move(dialogs);
+    m_file_hooks.dialogs = m_dialogs.get();
+}
+
 void StoreWiring::attach()
 {
+    m_files_worker.start();
     m_bridge.add_family(bridge::FamilySlot::Menu, &m_menu);
     m_bridge.add_family(bridge::FamilySlot::Store, &m_store);
     m_bridge.add_family(bridge::FamilySlot::Product, &m_product);
     m_bridge.add_family(bridge::FamilySlot::Pc, &m_pc);
     m_bridge.add_family(bridge::FamilySlot::Sales, &m_sales);
     m_bridge.add_family(bridge::FamilySlot::History, &m_history);
+    m_bridge.add_family(bridge::FamilySlot::Menu, &m_menu_files);
+    m_bridge.add_family(bridge::FamilySlot::Product, &m_product_files);
 }
 
 void StoreWiring::set_route_page(std::function<void(std::string_view page)> route) { m_context.hooks.route_page = std::move(route); }

@@ -1,49 +1,13 @@
 #include "bridge/address.h"
 
 #include "base/ascii.h"
+#include "base/utf8.h"
 
 #include <cstring>
 
 namespace tillbay::bridge {
 
 namespace {
-
-// The length of the UTF-8 sequence starting at text[i], or 0 when it is not
-// a valid, shortest-form sequence of a scalar value.
-size_t utf8_sequence(std::string_view text, size_t i)
-{
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    if (lead < 0x80)
-        return 1;
-    size_t length = 0;
-    uint32_t value = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        value = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        value = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size())
-        return 0;
-    for (size_t k = 1; k < length; ++k) {
-        unsigned char c = byte(i + k);
-        if ((c & 0xC0) != 0x80)
-            return 0;
-        value = (value << 6) | (c & 0x3F);
-    }
-    if ((length == 3 && value < 0x800) || (length == 4 && (value < 0x10000 || value > 0x10FFFF)))
-        return 0;
-    if (value >= 0xD800 && value <= 0xDFFF)
-        return 0;
-    return length;
-}
 
 // Decodes the percent escapes of a path and checks what the decoded path may
 // hold. An encoded separator, escape or drive colon would let two different
@@ -125,13 +89,7 @@ bool scan_int(std::string_view text, size_t& pos, long long& value)
 
 bool is_valid_utf8(std::string_view text)
 {
-    for (size_t i = 0; i < text.size();) {
-        size_t length = utf8_sequence(text, i);
-        if (length == 0)
-            return false;
-        i += length;
-    }
-    return true;
+    return utf8::is_valid(text);
 }
 
 bool is_safe_text(std::string_view text)
@@ -141,14 +99,14 @@ bool is_safe_text(std::string_view text)
         if (c < 32 || c == 127 || c == '\\' || c == '"' || c == '<' || c == '>')
             return false;
     }
-    return is_valid_utf8(text);
+    return utf8::is_valid(text);
 }
 
 size_t utf16_length(std::string_view utf8)
 {
     size_t units = 0;
     for (size_t i = 0; i < utf8.size();) {
-        size_t length = utf8_sequence(utf8, i);
+        size_t length = utf8::sequence_length(utf8, i);
         if (length == 0) {
             ++units;
             ++i;
@@ -244,12 +202,12 @@ std::string web_host_with_scheme(std::string_view configured)
 
 std::string with_valid_utf8(std::string_view text)
 {
-    if (is_valid_utf8(text))
+    if (utf8::is_valid(text))
         return std::string(text);
     std::string out;
     out.reserve(text.size() + 16);
     for (size_t i = 0; i < text.size();) {
-        size_t length = utf8_sequence(text, i);
+        size_t length = utf8::sequence_length(text, i);
         if (length == 0) {
             out += "\xEF\xBF\xBD";
             ++i;

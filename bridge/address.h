@@ -24,11 +24,11 @@ struct Address {
     bool file = false;  // a "file" address
 };
 
-// Valid UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
+// Valid UTF-8 as base/utf8.h reads it.
 bool is_valid_utf8(std::string_view text);
 
 // No byte below 32, no 127, no backslash, no double quote, no '<' or '>', and
-// valid UTF-8. The empty text passes.
+// valid UTF-8 (base/utf8.h). The empty text passes.
 bool is_safe_text(std::string_view text);
 
 // The number of UTF-16 code units the UTF-8 text would take (invalid bytes

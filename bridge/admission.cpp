@@ -1,5 +1,7 @@
 #include "bridge/admission.h"
 
+#include "base/utf8.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -27,7 +29,7 @@ bool is_message_text(std::string_view message)
         if (c == 0 || c == 127 || (c < 32 && c != '\t' && c != '\n' && c != '\r'))
             return false;
     }
-    return is_valid_utf8(message);
+    return utf8::is_valid(message);
 }
 
 bool is_digits(std::string_view text)

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tillbay::os {
 
@@ -31,6 +32,48 @@ inline constexpr unsigned private_dir_mode = 0700;
 // A symbolic link is written through to the file it points to. An existing
 // file keeps its mode and owner; a new one gets private_file_mode.
 Status write_file_atomic(std::string const& path, std::string_view content, std::string_view temp_suffix = ".tmp");
+
+// Which step of a replacing write failed.
+enum class WriteStage {
+    Create,  // the temporary file could not be made beside the target
+    Write,   // it could not be written to the end or flushed (disk full, quota, I/O)
+    Replace, // it could not be renamed over the target
+};
+
+// For files the user names (exports, saved lists, pictures): writes a new file
+// beside path under a unique hidden name, created exclusively with the usual
+// permissions (0666 less the umask), flushes it and renames it over path. Two
+// writers never share a temporary file; on any failure the temporary file is
+// removed and an earlier file at path stays whole. The error's code is the
+// errno; failed_stage, when given, receives the step that failed.
+Status write_file_replacing(std::string const& path, std::string_view content, WriteStage* failed_stage = nullptr);
+
+// The folder for short-lived files: $TMPDIR when it is set, else /tmp.
+std::string temp_folder();
+
+// A file of this process's own in a folder, under a unique name made from
+// prefix and suffix ("prefix" + six random characters + "suffix"), created
+// exclusively and readable only by the user. The file is deleted when the
+// holder goes, whatever happened in between.
+class TempFile {
+public:
+    static Result<TempFile> create(std::string const& folder, std::string_view prefix, std::string_view suffix,
+        std::string_view content);
+    TempFile(TempFile&& other) noexcept;
+    TempFile& operator=(TempFile&& other) noexcept;
+    TempFile(TempFile const&) = delete;
+    TempFile& operator=(TempFile const&) = delete;
+    ~TempFile();
+
+    std::string const& path() const { return m_path; }
+
+private:
+    explicit TempFile(std::string path)
+        : m_path(std::move(path))
+    {
+    }
+    std::string m_path;
+};
 
 // Replaces the file in place (truncate and write), for the few files the
 // program rewrites without a temporary name. A new file is private.

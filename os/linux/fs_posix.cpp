@@ -1,9 +1,12 @@
 #include "os/fs.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -143,6 +146,143 @@ Status write_file_atomic(std::string const& path, std::string_view content, std:
         return error;
     }
     return {};
+}
+
+namespace {
+
+// Six letters and digits from the kernel's random source, mixed with a
+// process-wide counter and the process id, so that two threads or processes
+// never pick one name for long (creation is exclusive in any case).
+std::string unique_tag()
+{
+    static std::atomic<unsigned> counter { 0 };
+    static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[6] {};
+    (void)::getrandom(bytes, sizeof bytes, GRND_NONBLOCK);
+    unsigned mix = static_cast<unsigned>(::getpid()) * 2654435761u + counter.fetch_add(1) * 40503u;
+    std::string tag;
+    for (unsigned char b : bytes) {
+        tag.push_back(alphabet[(b ^ mix) % 36]);
+        mix = mix * 1103515245u + 12345u;
+    }
+    return tag;
+}
+
+// Creates folder + "/" + prefix + tag + suffix exclusively, trying a few tags.
+Result<std::pair<int, std::string>> create_unique(std::string const& folder, std::string_view prefix,
+    std::string_view suffix, mode_t mode)
+{
+    constexpr int attempts = 32;
+    std::string path;
+    for (int i = 0; i < attempts; ++i) {
+        path = folder + "/" + std::string(prefix) + unique_tag() + std::string(suffix);
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+        if (fd >= 0)
+            return std::pair { fd, path };
+        if (errno != EEXIST)
+            return errno_error("create", path);
+    }
+    return errno_error("create", path);
+}
+
+std::pair<std::string, std::string> split_path(std::string const& path)
+{
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return { ".", path };
+    return { slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1) };
+}
+
+} // namespace
+
+Status write_file_replacing(std::string const& path, std::string_view content, WriteStage* failed_stage)
+{
+    auto fail = [&](WriteStage stage, Error error) -> Status {
+        if (failed_stage)
+            *failed_stage = stage;
+        return error;
+    };
+    auto [folder, name] = split_path(path);
+    if (name.empty())
+        return fail(WriteStage::Create, Error::from_detail("no file name in " + path, EISDIR));
+    // A hidden name beside the target, short enough for any file-name limit.
+    constexpr size_t name_part = 96;
+    std::string prefix = "." + name.substr(0, name_part) + ".";
+    auto created = create_unique(folder, prefix, ".part", 0666);
+    if (!created)
+        return fail(WriteStage::Create, created.release_error());
+    auto [fd, temp] = created.release_value();
+    bool ok = write_all(fd, content) && ::fsync(fd) == 0;
+    auto error = ok ? Error {} : errno_error("write", temp);
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno_error("close", temp);
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return fail(WriteStage::Write, error);
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        error = errno_error("rename", temp);
+        ::unlink(temp.c_str());
+        return fail(WriteStage::Replace, error);
+    }
+    // The new name is durable once the folder itself is flushed; a folder
+    // that cannot be opened for that leaves the file written all the same.
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
+    return {};
+}
+
+std::string temp_folder()
+{
+    char const* tmp = std::getenv("TMPDIR");
+    if (tmp && tmp[0] == '/')
+        return tmp;
+    return "/tmp";
+}
+
+Result<TempFile> TempFile::create(std::string const& folder, std::string_view prefix, std::string_view suffix,
+    std::string_view content)
+{
+    auto created = create_unique(folder, prefix, suffix, 0600);
+    if (!created)
+        return created.release_error();
+    auto [fd, path] = created.release_value();
+    TempFile file(path);
+    bool ok = write_all(fd, content);
+    auto error = ok ? Error {} : errno_error("write", path);
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno_error("close", path);
+    }
+    if (!ok)
+        return error; // the holder deletes the file
+    return file;
+}
+
+TempFile::TempFile(TempFile&& other) noexcept
+    : m_path(std::exchange(other.m_path, {}))
+{
+}
+
+TempFile& TempFile::operator=(TempFile&& other) noexcept
+{
+    if (this != &other) {
+        if (!m_path.empty())
+            ::unlink(m_path.c_str());
+        m_path = std::exchange(other.m_path, {});
+    }
+    return *this;
+}
+
+TempFile::~TempFile()
+{
+    if (!m_path.empty())
+        ::unlink(m_path.c_str());
 }
 
 Status write_file(std::string const& path, std::string_view content)

@@ -1,6 +1,7 @@
 // The admission check on arbitrary page messages from every kind of
 // document: no crash, and nothing admitted that the message rules forbid.
 
+#include "base/utf8.h"
 #include "bridge/admission.h"
 
 #include <cstdint>
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
     Refusal refusal = admit(message, page_class, policy());
     if (refusal == Refusal::None) {
         require(page_class != PageClass::None && page_class != PageClass::Customer);
-        require(!message.empty() && message.size() <= max_message_bytes && is_valid_utf8(message));
+        require(!message.empty() && message.size() <= max_message_bytes && tillbay::utf8::is_valid(message));
         require(message.find('\0') == std::string_view::npos && message.find('\x01') == std::string_view::npos);
         auto fields = split_fields(message);
         require(fields.size() <= max_fields && is_command_name(fields[0]));
