@@ -272,6 +272,11 @@ HttpResponse control_response(Platform& platform, Json const& info, HttpRequest 
             return set_service(platform, body);
         if (path == "/control/faults")
             return add_fault(platform, body);
+        if (path == "/control/options") {
+            if (body.contains("qrGroups"))
+                platform.set_qr_groups(body.value("qrGroups", true));
+            return reply(200, { { "qrGroups", platform.qr_groups() } });
+        }
         if (path == "/control/publish")
             return publish(platform, body);
         if (path == "/control/reset") {
