@@ -369,6 +369,13 @@
 
   function renderNotice() {
     notice.textContent = '';
+    // The board's own banner says the same while an outcome is unknown.
+    var unknown = unreadable || (pending && !pending.fresh);
+    if (!unknown) TW.show('pendingOrder', false);
+    else if (!unreadable) {
+      TW.setText('pendingOrderText', '보내던 주문이 있습니다. 주문 받기에서 다시 보내거나 잊어 주세요.');
+      TW.show('pendingOrder', true);
+    }
     if (!pending && !unreadable) return;
     var bar = el('div', 'banner warn');
     bar.id = 'takePending';
@@ -495,6 +502,7 @@
     payPaid.classList.add('hidden');
     waitSwitch.classList.remove('on');
     drawQr(pay.url);
+    payQr.setAttribute('data-url', pay.url);
     paySheet.classList.remove('hidden');
     showValidity();
     showCustomerPay();
