@@ -1,0 +1,82 @@
+// A counter in miniature for the crash test: it signs in, does what the
+// order-entry page does after a start (sends again the order the journal
+// still holds, and forgets it once placed), then places one new order under
+// the given key and forgets it. The test kills it at any moment.
+//
+//   order_taking_driver POS_DIR JOURNAL_DIR STAFF_ID STAFF_PASSWORD [KEY]
+//
+// Exit codes: 0 done, 2 no sign-in, 3 the journal was unreadable, 4 an order
+// was not placed.
+
+#include "foundation/paths.h"
+#include "foundation/settings.h"
+#include "orders/order_taking.h"
+#include "server/signin.h"
+#include "server/transport.h"
+#include "session/session.h"
+
+#include <cstdio>
+#include <string>
+
+using namespace tillbay;
+
+namespace {
+
+class OutcomePage final : public bridge::Page {
+public:
+    void callback(std::string_view name, std::string_view args) override
+    {
+        if (name == "orderRequestResult") {
+            size_t comma = args.find(',');
+            orderidx = std::atoi(std::string(args.substr(comma + 1)).c_str());
+        }
+    }
+    void status(std::string_view) override { }
+    int orderidx = 0;
+};
+
+bool place(orders::OrderTakingFamily& family, std::string const& json, std::string const& key, std::string const& context)
+{
+    OutcomePage page;
+    (void)family.handle(bridge::Command { { "placeorder", json, key, context }, 1, false }, page);
+    if (page.orderidx < 1)
+        return false;
+    (void)family.handle(bridge::Command { { "orderrequestforget", key }, 1, false }, page);
+    std::printf("placed %s %d\n", key.c_str(), page.orderidx);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 5)
+        return 64;
+    std::string journal_dir = std::string(argv[2]) + "/";
+    paths::set_exe_dir_for_testing(std::string(argv[1]) + "/");
+    settings::read_server_settings();
+    auto const& server = settings::server();
+    transport::configure(server.tls, server.tlsfp, server.host);
+    auto staff = signin::staff(api::configured_endpoint(), argv[3], argv[4]);
+    if (!staff.ok())
+        return 2;
+    session::set_staff(staff.value().storeidx, staff.value().useridx, staff.value().shop_name, false);
+
+    auto hooks = orders::TakingHooks::standard();
+    hooks.journal = [&](int storeidx) { return orders::OrderJournal(journal_dir, server.host, storeidx); };
+    hooks.refresh_orders = [](bridge::Page&) { };
+    orders::OrderTakingFamily family(std::move(hooks));
+
+    auto pending = orders::OrderJournal(journal_dir, server.host, session::storeidx()).read();
+    if (pending.state == orders::JournalState::Unreadable)
+        return 3;
+    if (pending.state == orders::JournalState::Pending && !place(family, pending.order_json, pending.key, pending.context))
+        return 4;
+    if (argc > 5) {
+        std::string key = argv[5];
+        std::string json = R"({"tablenum":1,"requestmemo":")" + key + R"(","items":[{"menuidx":108,"qty":1}]})";
+        if (!place(family, json, key, "driver"))
+            return 4;
+    }
+    return 0;
+}
