@@ -1,5 +1,6 @@
 // The control interface: the demo and the tests play the customer and the
-// platform operator through it (orders, payments, maintenance flags, faults),
+// platform operator through it (orders, payments, maintenance flags, faults,
+// whether one payment QR may cover several orders),
 // and read back every request the servers received.
 
 #include "tools/platform/control.h"

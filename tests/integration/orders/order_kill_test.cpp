@@ -42,7 +42,7 @@ protected:
         ASSERT_EQ(::mkdir(journal.c_str(), 0700), 0);
     }
 
-    pid_t start(std::string const& key)
+    pid_t start(std::string const& key, std::vector<std::string> more = {})
     {
         pid_t pid = ::fork();
         if (pid == 0) {
@@ -50,6 +50,7 @@ protected:
             std::vector<std::string> args { driver_binary(), platform.pos_dir, journal, platform.staff_id, platform.staff_password };
             if (!key.empty())
                 args.push_back(key);
+            args.insert(args.end(), more.begin(), more.end());
             std::vector<char*> argv;
             for (auto& a : args)
                 argv.push_back(a.data());
@@ -66,11 +67,11 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     }
     // reqkey → number of orders, read from the platform's database.
-    std::map<std::string, int> orders_by_key()
+    std::map<std::string, int> orders_by_key(std::string const& pattern = "kill-%")
     {
         std::map<std::string, int> out;
         std::string command = "sqlite3 -readonly " + platform.dir.file("data") + "/platform.db "
-            "\"SELECT reqkey||' '||COUNT(*) FROM orders WHERE reqkey LIKE 'kill-%' GROUP BY reqkey\"";
+            "\"SELECT reqkey||' '||COUNT(*) FROM orders WHERE reqkey LIKE '" + pattern + "' GROUP BY reqkey\"";
         if (FILE* p = ::popen(command.c_str(), "r")) {
             char line[256];
             while (std::fgets(line, sizeof line, p)) {
@@ -131,6 +132,27 @@ TEST_F(OrderKills, OneOrderPerKeyHoweverTheProcessDies)
         placed += key.rfind("kill-warmup", 0) == 0 ? 0 : count;
     EXPECT_EQ(placed, sent);
     std::printf("%d runs killed, %d keys reached the platform, %d orders placed\n", ended_early, sent, placed);
+}
+
+} // namespace
+
+namespace {
+
+// Two counters on one PC place orders for one store at the same time. They
+// share the journal: each waits while the other's order is in flight, every
+// order is placed once, and the journal is never found torn (a driver that
+// reads it unreadable ends with 3).
+TEST_F(OrderKills, TwoCountersShareTheJournal)
+{
+    constexpr int each = 15;
+    pid_t a = start("--loop", { "duo-a", std::to_string(each) });
+    pid_t b = start("--loop", { "duo-b", std::to_string(each) });
+    EXPECT_EQ(finish(a), 0);
+    EXPECT_EQ(finish(b), 0);
+    auto orders = orders_by_key("duo-%");
+    EXPECT_EQ(orders.size(), 2u * each);
+    for (auto const& [key, count] : orders)
+        EXPECT_EQ(count, 1) << key;
 }
 
 } // namespace

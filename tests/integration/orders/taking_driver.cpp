@@ -4,6 +4,11 @@
 // the given key and forgets it. The test kills it at any moment.
 //
 //   order_taking_driver POS_DIR JOURNAL_DIR STAFF_ID STAFF_PASSWORD [KEY]
+//   order_taking_driver POS_DIR JOURNAL_DIR STAFF_ID STAFF_PASSWORD --loop PREFIX COUNT
+//
+// The second form is one of two counters on one PC: it places COUNT orders
+// (keys PREFIX-0000-..., one after the other) and, while the other
+// counter's order is in flight, waits and tries again.
 //
 // Exit codes: 0 done, 2 no sign-in, 3 the journal was unreadable, 4 an order
 // was not placed.
@@ -15,8 +20,11 @@
 #include "server/transport.h"
 #include "session/session.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <thread>
 
 using namespace tillbay;
 
@@ -29,16 +37,25 @@ public:
         if (name == "orderRequestResult") {
             size_t comma = args.find(',');
             orderidx = std::atoi(std::string(args.substr(comma + 1)).c_str());
+            refused_by_journal = args.find(orders::taking_text::journal_refused) != std::string_view::npos;
         }
     }
     void status(std::string_view) override { }
     int orderidx = 0;
+    bool refused_by_journal = false;
 };
 
-bool place(orders::OrderTakingFamily& family, std::string const& json, std::string const& key, std::string const& context)
+bool place(orders::OrderTakingFamily& family, std::string const& json, std::string const& key, std::string const& context,
+    bool wait_for_others = false)
 {
     OutcomePage page;
-    (void)family.handle(bridge::Command { { "placeorder", json, key, context }, 1, false }, page);
+    for (int attempt = 0;; ++attempt) {
+        page = OutcomePage();
+        (void)family.handle(bridge::Command { { "placeorder", json, key, context }, 1, false }, page);
+        if (!wait_for_others || !page.refused_by_journal || attempt > 2000)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     if (page.orderidx < 1)
         return false;
     (void)family.handle(bridge::Command { { "orderrequestforget", key }, 1, false }, page);
@@ -67,6 +84,19 @@ int main(int argc, char** argv)
     hooks.refresh_orders = [](bridge::Page&) { };
     orders::OrderTakingFamily family(std::move(hooks));
 
+    auto order_json = [](std::string const& key) {
+        return R"({"tablenum":1,"requestmemo":")" + key + R"(","items":[{"menuidx":108,"qty":1}]})";
+    };
+    if (argc > 7 && std::strcmp(argv[5], "--loop") == 0) {
+        for (int i = 0; i < std::atoi(argv[7]); ++i) {
+            char key[60];
+            std::snprintf(key, sizeof key, "%s-%04d-abcdefghijkl", argv[6], i);
+            if (!place(family, order_json(key), key, "driver", true))
+                return 4;
+        }
+        return 0;
+    }
+
     auto pending = orders::OrderJournal(journal_dir, server.host, session::storeidx()).read();
     if (pending.state == orders::JournalState::Unreadable)
         return 3;
@@ -74,8 +104,7 @@ int main(int argc, char** argv)
         return 4;
     if (argc > 5) {
         std::string key = argv[5];
-        std::string json = R"({"tablenum":1,"requestmemo":")" + key + R"(","items":[{"menuidx":108,"qty":1}]})";
-        if (!place(family, json, key, "driver"))
+        if (!place(family, order_json(key), key, "driver"))
             return 4;
     }
     return 0;
