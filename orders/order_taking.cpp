@@ -351,7 +351,9 @@ void OrderTakingFamily::pay_qr_for(int orderidx, bool mixed, std::string others,
 
 void OrderTakingFamily::pay_qr_all(std::string_view list, bridge::Page& page)
 {
-    std::vector<int> orders = order_list(digits_and_commas(list, 4 * max_other_orders));
+    std::vector<int> orders = order_list(list);
+    if (orders.size() > max_order_list)
+        orders.resize(max_order_list);
     if (orders.empty()) {
         page.callback("setPayQr", pay_qr_failure);
         return;

@@ -48,6 +48,9 @@ inline constexpr char const* merge_refused = "주문을 합치지 못했습니�
 inline constexpr std::string_view pay_qr_failure = "{\"ok\":0}";
 // The other orders of payqrfor, reduced to digits and commas.
 inline constexpr size_t max_other_orders = 400;
+// An order list argument: comma-separated orderidx values; values that are
+// not positive are skipped, and at most this many are kept.
+inline constexpr size_t max_order_list = 20;
 
 struct MergeOutcome {
     int orderidx = 0; // the merged order

@@ -248,7 +248,7 @@ TEST_F(OrderTakingTest, PayQrMakeNeedsAWholeRequestKey)
 TEST_F(OrderTakingTest, PayQrForGroupsOrMergesOnAnOldServer)
 {
     answer("cmd=131", { true, "0", R"({"orderidx":5,"ordernum":"5","tablenum":1,"totalamount":30000,"paytoken":"PTG","expire":"e","groupcount":3})" });
-    auto said = run({ "payqrall", "5,x6,,7,-2" });
+    auto said = run({ "payqrall", "5,6,,7,-2,0,x9" });
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0], "cmd=131&storeidx=7&orderidx=5&orders=6,7");
     EXPECT_EQ(said, (std::vector<std::string> { "status:주문 3건을 한 QR 로 묶었습니다 — 결제되면 하나로 합쳐집니다", "status:refreshed",
