@@ -344,7 +344,9 @@ Reply pay_token(Call& call)
     std::string token = order["paytoken"];
     long long expire = order["payexpire"];
     bool extend = call.str("extend") == "1";
-    if (token.empty() || expire <= now || group.size() > 1) {
+    // Extending keeps the token, also one that has just expired: the code
+    // the customer is looking at stays good.
+    if (token.empty() || (expire <= now && !extend) || group.size() > 1) {
         token = "PT" + random_hex(12);
         expire = now + ttl;
     } else if (extend) {
