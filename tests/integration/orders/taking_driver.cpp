@@ -21,6 +21,7 @@
 #include "session/session.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -69,6 +70,8 @@ int main(int argc, char** argv)
 {
     if (argc < 5)
         return 64;
+    // As the program does: a peer that went away is an error, not a death.
+    std::signal(SIGPIPE, SIG_IGN);
     std::string journal_dir = std::string(argv[2]) + "/";
     paths::set_exe_dir_for_testing(std::string(argv[1]) + "/");
     settings::read_server_settings();
@@ -103,6 +106,9 @@ int main(int argc, char** argv)
     if (pending.state == orders::JournalState::Pending && !place(family, pending.order_json, pending.key, pending.context))
         return 4;
     if (argc > 5) {
+        // Signed in and settled: the test times its kill from here.
+        std::printf("ready\n");
+        std::fflush(stdout);
         std::string key = argv[5];
         if (!place(family, order_json(key), key, "driver"))
             return 4;
