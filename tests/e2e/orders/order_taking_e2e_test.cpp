@@ -107,8 +107,9 @@ protected:
     // Opens the order-entry screen and puts one 김밥 for table 2 in the cart.
     static void fill_cart()
     {
-        if (!shown("#takeOrder"))
+        if (!shown("#takeOrder")) {
             ASSERT_TRUE(clicked("#takeOrderBtn"));
+        }
         ASSERT_TRUE(e2e::wait_for([] { return clicked(".take-cat[data-cat=\"13\"]"); }, 15s)) << e2e::read_text(s_at.bridge_log);
         ASSERT_TRUE(e2e::wait_for([] { return clicked(".take-menu[data-menuidx=\"108\"]"); }, 15s));
         ASSERT_TRUE(clicked(".take-where button[data-where=\"2\"]"));
