@@ -119,11 +119,13 @@
 
   function open() {
     root.classList.remove('hidden');
+    document.body.classList.add('taking');
     renderNotice();
     TW.send('menucats');
   }
   function close() {
     root.classList.add('hidden');
+    document.body.classList.remove('taking');
     closePay();
     TW.send('custshow', JSON.stringify({ s: 'idle' }));
   }
@@ -500,6 +502,8 @@
       + (num(r.groupcount, 0) > 1 ? ' · ' + r.groupcount + '건' : '');
     payAmount.textContent = won(pay.amount);
     payPaid.classList.add('hidden');
+    extendBtn.classList.remove('hidden');
+    waitRow.classList.remove('hidden');
     waitSwitch.classList.remove('on');
     drawQr(pay.url);
     payQr.setAttribute('data-url', pay.url);
@@ -529,6 +533,8 @@
     payPaid.classList.remove('hidden');
     payValid.textContent = '';
     payQr.classList.add('over');
+    extendBtn.classList.add('hidden');
+    waitRow.classList.add('hidden');
     TW.send('custshow', JSON.stringify({ s: 'paid' }));
   }
   var boardList = window.setOrderList;

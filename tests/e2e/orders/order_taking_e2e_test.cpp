@@ -23,7 +23,7 @@ class OrderTakingEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(s_at, "order-taking", e2e::ServedUi::Copy));
+        ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(s_at, "orders", e2e::ServedUi::Copy));
         ASSERT_NO_FATAL_FAILURE(start_and_sign_in());
     }
     static void TearDownTestSuite()
