@@ -16,10 +16,10 @@ namespace {
 std::string with_number(std::string_view text, long long number)
 {
     std::string out(text);
-    for (std::string_view spec : { "%ld", "%d" }) {
-        size_t at = out.find(spec);
+    for (std::string_view mark : { "%ld", "%d" }) {
+        size_t at = out.find(mark);
         if (at != std::string::npos)
-            return out.replace(at, spec.size(), std::to_string(number));
+            return out.replace(at, mark.size(), std::to_string(number));
     }
     return out;
 }
