@@ -129,7 +129,8 @@ struct BridgeHooks {
     std::function<std::optional<SignedInStore>()> signed_in;
     // The configured web host text (settings `webhost`), for setPayBase.
     std::function<std::string()> web_host_text;
-    std::function<void(bridge::Page&)> send_order_request_context;
+    // Sends setOrderRequestContext; the document's page may be kept for an answer given later.
+    std::function<void(DocumentPage const&)> send_order_request_context;
     // Starts the order push channel when it is not running, or reports its state.
     std::function<void(bridge::Page&)> start_or_report_push_channel;
     // Reloads the order board and the table count (on the command lane).

@@ -5,6 +5,7 @@ namespace tillbay::orders {
 OrderWiring::OrderWiring(bridge::Bridge& bridge)
     : m_bridge(bridge)
     , m_family(m_board)
+    , m_taking(TakingHooks::standard())
     , m_push(m_board, bridge)
 {
 }
@@ -12,11 +13,18 @@ OrderWiring::OrderWiring(bridge::Bridge& bridge)
 void OrderWiring::attach()
 {
     m_bridge.add_family(bridge::FamilySlot::Order, &m_family);
+    m_taking.hooks().refresh_orders = [this](bridge::Page& page) { m_board.refresh(page); };
+    m_bridge.add_family(bridge::FamilySlot::Order, &m_taking);
     m_bridge.set_push_handler([this](std::vector<bridge::OrderNotice> notices) { m_push.deliver(std::move(notices)); });
 }
 
 void OrderWiring::add_bridge_hooks(bridge::BridgeHooks& hooks)
 {
+    // The journal may be held by another POS process for a moment, so it is
+    // read on the lane.
+    hooks.send_order_request_context = [this](bridge::DocumentPage const& page) {
+        m_bridge.run_on_lane([this, answer = bridge::DocumentPage(page)]() mutable { m_taking.send_request_context(answer); });
+    };
     hooks.start_or_report_push_channel = [this](bridge::Page& page) { m_push.start_or_report(page); };
     hooks.refresh_order_board = [this](bridge::DocumentPage const& page) {
         m_bridge.run_on_lane([this, answer = bridge::DocumentPage(page)]() mutable {

@@ -9,6 +9,7 @@
 #include "orders/order_board.h"
 #include "orders/order_events.h"
 #include "orders/order_family.h"
+#include "orders/order_taking.h"
 #include "server/login_family.h"
 
 namespace tillbay::orders {
@@ -17,9 +18,10 @@ class OrderWiring {
 public:
     explicit OrderWiring(bridge::Bridge& bridge);
 
-    // Registers the `order` family and the push handler with the bridge.
+    // Registers the `order` families and the push handler with the bridge.
     void attach();
-    // Page set-up starts the push channel and reloads the board.
+    // Page set-up sends the order request context, starts the push channel
+    // and reloads the board.
     void add_bridge_hooks(bridge::BridgeHooks& hooks);
     // Sign-in re-registers the channel; sign-out stops it (after whatever the hook already did).
     void add_login_hooks(server::LoginHooks& hooks);
@@ -33,6 +35,7 @@ private:
     bridge::Bridge& m_bridge;
     OrderBoard m_board;
     OrderFamily m_family;
+    OrderTakingFamily m_taking;
     PushLink m_push;
 };
 

@@ -328,7 +328,8 @@ Reply pay_token(Call& call)
     if (order["paystatus"] == 1)
         return Reply::refuse("이미 결제된 주문입니다");
     std::vector<Json> group { order };
-    for (long long other : order_numbers(call.str("orders"))) {
+    bool groups = call.platform.qr_groups();
+    for (long long other : groups ? order_numbers(call.str("orders")) : std::vector<long long> {}) {
         if (other == order["orderidx"])
             continue;
         auto o = open_order(call, other, refusal);
@@ -343,7 +344,9 @@ Reply pay_token(Call& call)
     std::string token = order["paytoken"];
     long long expire = order["payexpire"];
     bool extend = call.str("extend") == "1";
-    if (token.empty() || expire <= now || group.size() > 1) {
+    // Extending keeps the token, also one that has just expired: the code
+    // the customer is looking at stays good.
+    if (token.empty() || (expire <= now && !extend) || group.size() > 1) {
         token = "PT" + random_hex(12);
         expire = now + ttl;
     } else if (extend) {
@@ -357,7 +360,7 @@ Reply pay_token(Call& call)
     }
     return Reply::ok({ { "orderidx", order["orderidx"] }, { "ordernum", order["ordernum"] }, { "tablenum", order["tablenum"] },
         { "totalamount", total }, { "paytoken", token }, { "expire", local_time_text(expire) },
-        { "groupcount", static_cast<long long>(group.size()) } });
+        { "groupcount", groups ? static_cast<long long>(group.size()) : 0LL } });
 }
 
 Reply qr_wait(Call& call)

@@ -1,5 +1,6 @@
 // The control interface: the demo and the tests play the customer and the
-// platform operator through it (orders, payments, maintenance flags, faults),
+// platform operator through it (orders, payments, maintenance flags, faults,
+// whether one payment QR may cover several orders),
 // and read back every request the servers received.
 
 #include "tools/platform/control.h"
@@ -272,6 +273,11 @@ HttpResponse control_response(Platform& platform, Json const& info, HttpRequest 
             return set_service(platform, body);
         if (path == "/control/faults")
             return add_fault(platform, body);
+        if (path == "/control/options") {
+            if (body.contains("qrGroups"))
+                platform.set_qr_groups(body.value("qrGroups", true));
+            return reply(200, { { "qrGroups", platform.qr_groups() } });
+        }
         if (path == "/control/publish")
             return publish(platform, body);
         if (path == "/control/reset") {

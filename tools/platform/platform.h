@@ -117,6 +117,12 @@ public:
     ServiceBlock service();
     void set_service(ServiceBlock block);
 
+    // Whether one payment token may cover several orders. A platform without
+    // QR groups (an older server) answers a token for the first order only,
+    // with groupcount 0.
+    bool qr_groups() const { return m_qr_groups.load(); }
+    void set_qr_groups(bool on) { m_qr_groups.store(on); }
+
     // Push relay.
     void subscribe(std::shared_ptr<RelaySubscriber> const& sub);
     void unsubscribe(RelaySubscriber* sub);
@@ -146,6 +152,7 @@ private:
     std::string m_ui_version;
     std::map<std::string, std::string> m_published_files;
     std::optional<PublishedApp> m_app;
+    std::atomic<bool> m_qr_groups { true };
 
     // The request log keeps this many entries; older ones fall off.
     static constexpr size_t k_request_log_limit = 20000;

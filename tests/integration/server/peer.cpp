@@ -242,6 +242,7 @@ bool Platform::start(bool plain)
         "--web-port", "0", "--control-port", "0" };
     if (plain)
         argv.push_back("--plain");
+    argv.insert(argv.end(), serve_args.begin(), serve_args.end());
     if (!child.start(argv))
         return false;
     api_port = first_port(child.wait_for_line("api ", 20000));

@@ -83,6 +83,8 @@ struct Platform {
     std::string pos_dir;  // holds tillbay.ini and accounts.json
     std::string staff_id, staff_password, owner_id, owner_password;
     int storeidx = 0;
+    // Added to the serve command line ("--qr-ttl", "2", ...).
+    std::vector<std::string> serve_args;
 
     // The binary under the build folder (TB_BUILD_DIR), or "" when not built.
     static std::string binary();

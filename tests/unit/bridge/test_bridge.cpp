@@ -474,7 +474,7 @@ TEST_F(BridgeTest, PageSetUpAfterEachNavigation)
         return SignedInStore { "빵집 \"하나\"", 12 };
     };
     hooks.web_host_text = [] { return std::string("shop.example.com"); };
-    hooks.send_order_request_context = [&](bridge::Page&) { steps.emplace_back("context"); };
+    hooks.send_order_request_context = [&](bridge::DocumentPage const&) { steps.emplace_back("context"); };
     hooks.start_or_report_push_channel = [&](bridge::Page&) { steps.emplace_back("push"); };
     hooks.refresh_order_board = [&](DocumentPage const&) { steps.emplace_back("board"); };
     bridge().set_hooks(hooks);
