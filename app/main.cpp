@@ -301,6 +301,7 @@ void wire_families(Program& program)
     // The printer commands, and the print queue's results back to the UI thread.
     program.printing = std::make_unique<PrintingWiring>(bridge);
     program.printing->attach();
+    program.printing->connect(*program.orders);
 
     UpdateRetryHooks retry;
     retry.clear_held_back = []() -> std::string {
@@ -336,6 +337,10 @@ void wire_families(Program& program)
     hooks.update_state = [](std::string_view state, std::string_view text, bridge::Page& page) {
         g_program->update_state.set({ std::string(state), std::string(text) });
         send_update_state(page);
+    };
+    hooks.kitchen_print_result = [](bool ok, long long orderidx) {
+        if (g_program->printing)
+            g_program->printing->kitchen_result(ok, orderidx);
     };
     program.orders->add_bridge_hooks(hooks);
     bridge.set_hooks(std::move(hooks));

@@ -6,10 +6,12 @@
 // after the bridge exists.
 
 #include "bridge/bridge.h"
+#include "orders/order_actions.h"
 #include "orders/order_board.h"
 #include "orders/order_events.h"
 #include "orders/order_family.h"
 #include "server/login_family.h"
+#include "server/staff_lock.h"
 
 namespace tillbay::orders {
 
@@ -17,7 +19,8 @@ class OrderWiring {
 public:
     explicit OrderWiring(bridge::Bridge& bridge);
 
-    // Registers the `order` family and the push handler with the bridge.
+    // Registers the `order` family, the order actions, the lock commands
+    // (`pc` slot) and the push handler with the bridge.
     void attach();
     // Page set-up starts the push channel and reloads the board.
     void add_bridge_hooks(bridge::BridgeHooks& hooks);
@@ -27,12 +30,17 @@ public:
     void shut_down();
 
     OrderBoard& board() { return m_board; }
+    OrderActions& actions() { return m_actions; }
     PushLink& push_link() { return m_push; }
 
 private:
     bridge::Bridge& m_bridge;
     OrderBoard m_board;
     OrderFamily m_family;
+    server::StaffLock m_lock;
+    server::LockFamily m_lock_family;
+    OrderActions m_actions;
+    OrderActionFamily m_action_family;
     PushLink m_push;
 };
 
