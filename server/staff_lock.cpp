@@ -397,11 +397,14 @@ void StaffLock::setownerpw(bridge::Command const& command, bridge::Page& page)
     if (command.arg_count() > 2)
         return refuse("비밀번호에 </> 는 쓸 수 없습니다");
     uint64_t now = m_hooks.now_ms();
+    bool waiting;
     {
         std::lock_guard guard(m_lock);
-        if (m_failed_owner_changes >= wrong_attempts_before_wait && now - m_last_failed_owner_change < wrong_attempt_wait_ms)
-            return refuse("지금 비밀번호가 여러 번 틀렸습니다. 30초 뒤에 다시 하십시오");
+        waiting = m_failed_owner_changes >= wrong_attempts_before_wait
+            && now - m_last_failed_owner_change < wrong_attempt_wait_ms;
     }
+    if (waiting)
+        return refuse("지금 비밀번호가 여러 번 틀렸습니다. 30초 뒤에 다시 하십시오");
     std::string_view current = command.arg(1);
     std::string_view next = command.arg(2);
     if (current.empty())
