@@ -40,6 +40,8 @@ struct JournalEntry {
     long long pickup = 0;
     int prints = 0;      // tickets handed to the printer, automatic and manual
     std::time_t last_print = 0;
+
+    bool operator==(JournalEntry const&) const = default;
 };
 
 struct Journal {

@@ -4,6 +4,7 @@
 #include "foundation/json_text.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
+#include "os/fs.h"
 #include "printing/connection_address.h"
 #include "printing/json_reader.h"
 #include "printing/print_queue.h"
@@ -251,6 +252,10 @@ void KitchenPrinting::on_list(int storeidx, std::string_view list_text, bridge::
             entry.paystatus = pay;
             next.emplace(orderidx, entry);
         }
+        // A busy day's lists mostly repeat the last one: the file is only
+        // replaced when something changed.
+        if (next == m_journal.orders && !m_path.empty() && os::file_exists(m_path))
+            return;
         m_journal.orders = std::move(next);
         save();
     };

@@ -118,7 +118,7 @@
     node.pinState.textContent = lock.haspin ? '이 PC 에 PIN 이 있습니다' : 'PIN 이 없습니다';
     node.policyState.textContent = lock.policy < 0 ? '서버에서 취소 규칙을 읽지 못했습니다'
       : '지금: ' + POLICIES[lock.policy] + (lock.spin ? ' · 서버에 PIN 이 있습니다' : '');
-    Array.prototype.forEach.call(document.querySelectorAll('[data-section="lock"] button, [data-section="lock"] input'), function (n) {
+    Array.prototype.forEach.call(document.querySelectorAll('.ps-section[data-section="lock"] button, .ps-section[data-section="lock"] input'), function (n) {
       n.disabled = !owner;
     });
   };
