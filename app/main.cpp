@@ -338,10 +338,6 @@ void wire_families(Program& program)
         g_program->update_state.set({ std::string(state), std::string(text) });
         send_update_state(page);
     };
-    hooks.kitchen_print_result = [](bool ok, long long orderidx) {
-        if (g_program->printing)
-            g_program->printing->kitchen_result(ok, orderidx);
-    };
     program.orders->add_bridge_hooks(hooks);
     bridge.set_hooks(std::move(hooks));
 }

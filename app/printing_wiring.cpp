@@ -31,9 +31,16 @@ void PrintingWiring::attach()
     m_bridge.add_family(bridge::FamilySlot::Order, &m_kitchen_family);
     m_bridge.add_family(bridge::FamilySlot::Pc, &m_kitchen_family);
     printing::print_queue().set_listener([this](bool ok, std::string const& message, long long tag) {
+        // A kitchen ticket's outcome goes into the print journal at once, on
+        // the print worker: the shorter the time between the printer taking
+        // the last byte and the journal saying so, the smaller the chance
+        // that a crash in between prints the ticket again after a restart.
+        if (tag > 0)
+            kitchen_result(ok, tag);
         std::string text = "\x01printresult</>";
         text += ok ? "1" : "0";
-        text += "</>" + message + "</>" + std::to_string(tag);
+        // The tag stays off the command: the journal has the outcome already.
+        text += "</>" + message;
         m_bridge.queue_internal(std::move(text));
     });
 }
@@ -45,6 +52,7 @@ void PrintingWiring::connect(orders::OrderWiring& orders)
     orders.actions().set_printer(&m_action_printing);
 }
 
+// Runs on the print worker; the kitchen's bookkeeping has a lock of its own.
 void PrintingWiring::kitchen_result(bool ok, long long orderidx)
 {
     if (orderidx <= 0 || orderidx > INT32_MAX)

@@ -25,7 +25,7 @@ public:
     void attach();
     // Kitchen tickets for the board's lists, and the prints of the order actions.
     void connect(orders::OrderWiring& orders);
-    // The print result of an automatic kitchen ticket (UI thread).
+    // The print result of an automatic kitchen ticket (print worker thread).
     void kitchen_result(bool ok, long long orderidx);
     // Jobs still waiting or being sent, for the close question.
     unsigned pending_jobs() const;
