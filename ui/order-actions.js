@@ -20,6 +20,7 @@
     var n = parseInt(value, 10);
     return isNaN(n) ? fallback : n;
   }
+  function won(n) { return String(num(n, 0)).replace(/\B(?=(\d{3})+(?!\d))/g, ','); }
   function el(tag, cls, text) {
     var n = document.createElement(tag);
     if (cls) n.className = cls;
@@ -156,7 +157,7 @@
 
   function cashDialog(orders, amount) {
     dialog(orders.length > 1 ? '현금 결제 (' + orders.length + '건)' : '현금 결제', function (body) {
-      body.appendChild(el('div', 'oa-amount', (amount ? TW.won(amount) + '원' : '')));
+      body.appendChild(el('div', 'oa-amount', (amount ? won(amount) + '원' : '')));
       field(body, '전화번호 (선택)', 'oaTel', '', 'tel');
     }, function () {
       var tel = TW.byId('oaTel').value;
@@ -363,7 +364,6 @@
     updateMulti();
   }, true);
 
-  TW.won = TW.won || function (n) { return String(num(n, 0)).replace(/\B(?=(\d{3})+(?!\d))/g, ','); };
   document.addEventListener('keydown', function (e) { if (e.key === 'Escape') closeDialog(); });
   multiBar();
 })();

@@ -180,6 +180,14 @@ TEST_F(OrderActionsEndToEnd, KitchenTicketsPrintOncePerOrderOnPaymentAndNameTheS
         << text_of("document.getElementById('oaTicketLog').textContent");
     snapshot("20-detail-actions");
     click("#orderDetail .detail-head .btn");
+
+    // The lock settings answer with the store's cancel rule; staff may look, not change.
+    value_of("openPosSettings('lock');true");
+    EXPECT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('lockPolicyState').textContent").find("직원은 PIN") != std::string::npos; }, 10s))
+        << text_of("document.getElementById('lockPolicyState').textContent");
+    EXPECT_EQ(value_of("document.getElementById('lockPinSave').disabled"), "true");
+    snapshot("25-lock-settings");
+    value_of("TW.settings.close();true");
 }
 
 TEST_F(OrderActionsEndToEnd, CashPaymentFromTheBoardOpensTheDrawerAndPrintsTheReceipt)
