@@ -1,8 +1,9 @@
 #pragma once
 
-// The printer search as the program runs it: this PC's printers read from
-// CUPS, usblp and the serial ports, the search on the machine's own
-// interfaces, and the commands in the `pc` slot of the bridge.
+// The printer search as the program runs it: this PC's printers as the
+// printing subsystem enumerates them (spooler queues, usblp printers, serial
+// ports), the saved connections from the printer settings, the search on the
+// machine's own interfaces, and the commands in the `pc` slot of the bridge.
 
 #include "bridge/bridge.h"
 #include "printing/discovery/discovery_family.h"

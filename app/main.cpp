@@ -38,6 +38,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <gtk/gtk.h>
+#include <malloc.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -498,6 +499,12 @@ void stop_workers(Program& program)
 
 int run(int argc, char** argv)
 {
+    // The order lists are a few hundred kilobytes each and pass through the
+    // workers' threads many times a day: large blocks go straight back to
+    // the system when freed, and the threads share two arenas instead of one
+    // each, so a busy day does not leave the heap spread out.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_ARENA_MAX, 2);
     log::install_crash_report();
     // A peer that resets while a TLS record is being written must end the
     // write with an error, not the process.

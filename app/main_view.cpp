@@ -3,6 +3,8 @@
 #include "foundation/json_text.h"
 #include "foundation/log.h"
 
+#include <glib.h>
+
 namespace tillbay::app {
 
 MainView::MainView(bridge::PagePolicy const& policy, bridge::WebViewHostConfig config)
@@ -10,7 +12,29 @@ MainView::MainView(bridge::PagePolicy const& policy, bridge::WebViewHostConfig c
 {
 }
 
-MainView::~MainView() = default;
+MainView::~MainView()
+{
+    if (m_garbage_timer)
+        g_source_remove(m_garbage_timer);
+}
+
+void MainView::collect_after_quiet()
+{
+    if (m_garbage_timer)
+        g_source_remove(m_garbage_timer);
+    m_garbage_timer = g_timeout_add(
+        garbage_quiet_ms,
+        [](gpointer data) -> gboolean {
+            auto* self = static_cast<MainView*>(data);
+            self->m_garbage_timer = 0;
+            log::guarded("화면 메모리 정리 실패", [self] {
+                if (self->m_view)
+                    self->m_view->collect_garbage();
+            });
+            return G_SOURCE_REMOVE;
+        },
+        this);
+}
 
 bool MainView::create_view(std::string const& guard_script, bool developer_extras)
 {
@@ -24,8 +48,20 @@ std::string MainView::current_address() const { return m_view ? m_view->current_
 
 void MainView::execute_script(std::string const& script)
 {
-    if (m_view)
-        m_view->execute_script(script);
+    if (!m_view)
+        return;
+    m_view->execute_script(script);
+    if (script.size() >= large_script_bytes)
+        collect_after_quiet();
+}
+
+bool MainView::call_function(std::string const& name, std::string const& args_json, std::string const& expected_address)
+{
+    if (!m_view || !m_view->call_function(name, args_json, expected_address))
+        return false;
+    if (args_json.size() >= large_script_bytes)
+        collect_after_quiet();
+    return true;
 }
 
 void MainView::navigate(std::string const& address)

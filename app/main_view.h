@@ -30,6 +30,7 @@ public:
     std::string current_address() const override;
     void execute_script(std::string const& script) override;
     void navigate(std::string const& address) override;
+    bool call_function(std::string const& name, std::string const& args_json, std::string const& expected_address) override;
 
     // gtk::WebViewClient
     bool allow_navigation(std::string const& address) override;
@@ -53,7 +54,16 @@ public:
     void set_customer_view(std::function<gtk::WebView*()> view) { m_customer_view = std::move(view); }
 
 private:
+    // A large script (a busy day's order list) leaves a few megabytes of
+    // garbage in the page each time. The page's collector keeps it for a
+    // long while; once the scripts have been quiet for garbage_quiet_ms
+    // the web process is asked to collect it.
+    static constexpr unsigned large_script_bytes = 64 * 1024;
+    static constexpr unsigned garbage_quiet_ms = 5000;
+    void collect_after_quiet();
+
     bridge::WebViewHost m_host;
+    unsigned m_garbage_timer = 0;
     std::unique_ptr<gtk::WebView> m_view;
     uint64_t m_navigation_counter = 0;
     std::function<void()> m_on_gone;

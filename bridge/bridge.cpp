@@ -180,6 +180,14 @@ void Bridge::run_on_lane(std::function<void()> job)
         job();
 }
 
+void Bridge::run_on_lane_after(std::chrono::milliseconds delay, std::function<void()> job)
+{
+    if (m_lane)
+        m_lane->post_after(delay, std::move(job));
+    else
+        job();
+}
+
 size_t Bridge::queued_commands() const
 {
     std::lock_guard lock(m_queue_lock);
@@ -344,6 +352,23 @@ void Bridge::page_callback(std::string_view script, std::optional<uint64_t> gene
 
 void Bridge::call(std::string_view name, std::string_view args, std::optional<uint64_t> generation)
 {
+    // A large text argument goes as data (see WebViewPort::call_function).
+    if (args.size() >= large_argument_bytes && args.size() >= 2 && args.front() == '"' && args.back() == '"'
+        && m_host.port().has_web_view()) {
+        DocumentRecord const& document = m_host.document();
+        std::string current = m_host.current_address();
+        if (!document.ready || (generation && *generation != document.generation)
+            || !is_bridge_page(m_host.policy().classify(current, ViewKind::Main)))
+            return;
+        std::string name_text(name);
+        std::string array = "[";
+        array.append(args);
+        array += ']';
+        if (m_host.port().call_function(name_text, array, current)) {
+            log::bridge("JS>>", "window." + name_text + "&&" + name_text + "(" + std::string(args) + ")");
+            return;
+        }
+    }
     std::string script = "window.";
     script += name;
     script += "&&";

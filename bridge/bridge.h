@@ -58,6 +58,10 @@ enum class FamilySlot : size_t {
 };
 inline constexpr size_t family_count = 9;
 
+// A page callback whose one text argument is at least this long goes to the
+// page as data instead of script text.
+inline constexpr size_t large_argument_bytes = 64 * 1024;
+
 // The status message for a command no family recognises.
 inline constexpr char const* unknown_command_text = "아직 붙이지 않은 기능입니다 (%s)";
 
@@ -161,6 +165,8 @@ public:
     Lane* lane() const { return m_lane; }
     // Runs a job on the lane, or at once without one.
     void run_on_lane(std::function<void()> job);
+    // The same after a delay (without a lane: at once).
+    void run_on_lane_after(std::chrono::milliseconds delay, std::function<void()> job);
     // The order board's reaction to the order notices taken in one drain.
     void set_push_handler(std::function<void(std::vector<OrderNotice>)> handler) { m_push_handler = std::move(handler); }
 

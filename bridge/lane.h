@@ -6,6 +6,7 @@
 // page caused stays what it was while the window keeps answering. What a job
 // produces for the page goes back to the UI thread through the bridge.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tillbay::bridge {
 
@@ -29,6 +31,9 @@ public:
     // Any thread. Runs the job after every job posted before it. After
     // stop() jobs are dropped.
     void post(std::function<void()> job);
+    // Any thread. The job joins the queue when the time comes; the lane runs
+    // other jobs meanwhile.
+    void post_after(std::chrono::milliseconds delay, std::function<void()> job);
     // Lets the running job finish, drops the waiting ones, joins the thread.
     void stop();
 
@@ -46,6 +51,11 @@ private:
     mutable std::condition_variable m_wake;
     mutable std::condition_variable m_idle;
     std::deque<std::function<void()>> m_jobs;
+    struct Later {
+        std::chrono::steady_clock::time_point due;
+        std::function<void()> job;
+    };
+    std::vector<Later> m_later; // by due time, the earliest first
     bool m_running_job = false;
     bool m_stopping = false;
     std::thread m_thread;

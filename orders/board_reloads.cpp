@@ -2,14 +2,16 @@
 
 namespace tillbay::orders {
 
-BoardReloads::BoardReloads(Run run, Reload reload)
+BoardReloads::BoardReloads(Run run, Reload reload, std::function<std::chrono::steady_clock::time_point()> now)
     : m_run(std::move(run))
     , m_reload(std::move(reload))
+    , m_now(std::move(now))
 {
 }
 
 void BoardReloads::request(std::vector<bridge::OrderNotice> notices)
 {
+    std::chrono::milliseconds delay { 0 };
     {
         std::lock_guard lock(m_lock);
         m_notices.insert(m_notices.end(), std::make_move_iterator(notices.begin()),
@@ -17,8 +19,13 @@ void BoardReloads::request(std::vector<bridge::OrderNotice> notices)
         if (m_waiting)
             return;
         m_waiting = true;
+        if (m_last_start) {
+            auto since = std::chrono::duration_cast<std::chrono::milliseconds>(m_now() - *m_last_start);
+            if (since < min_spacing)
+                delay = min_spacing - since;
+        }
     }
-    m_run([this] { run_one(); });
+    m_run(delay, [this] { run_one(); });
 }
 
 size_t BoardReloads::started() const
@@ -37,6 +44,7 @@ void BoardReloads::run_one()
         m_waiting = false;
         notices.swap(m_notices);
         ++m_started;
+        m_last_start = m_now();
     }
     m_reload(std::move(notices));
 }

@@ -6,25 +6,33 @@
 // a list that holds its order. So reloads are coalesced: a request while a
 // reload is waiting on the lane joins it; a request while one is running
 // queues exactly one follow-up, which carries every notice that arrived
-// meanwhile. Each reload sends its notices' callbacks after its list.
+// meanwhile. A follow-up starts no sooner than min_spacing after the reload
+// before it, so that a rush of orders costs a few reloads a second, not one
+// per order. Each reload sends its notices' callbacks after its list.
 
 #include "bridge/bridge.h"
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace tillbay::orders {
 
 class BoardReloads {
 public:
-    // run posts a job to the command lane; reload does one reload on the
-    // lane and then answers the notices it was given.
-    using Run = std::function<void(std::function<void()>)>;
+    // run posts a job to the command lane after a delay; reload does one
+    // reload on the lane and then answers the notices it was given.
+    using Run = std::function<void(std::chrono::milliseconds delay, std::function<void()>)>;
     using Reload = std::function<void(std::vector<bridge::OrderNotice>)>;
 
-    BoardReloads(Run run, Reload reload);
+    static constexpr std::chrono::milliseconds min_spacing { 200 };
+
+    // now: a monotonic clock (tests give their own).
+    BoardReloads(Run run, Reload reload,
+        std::function<std::chrono::steady_clock::time_point()> now = std::chrono::steady_clock::now);
 
     // Any thread.
     void request(std::vector<bridge::OrderNotice> notices);
@@ -37,6 +45,8 @@ private:
 
     Run m_run;
     Reload m_reload;
+    std::function<std::chrono::steady_clock::time_point()> m_now;
+    std::optional<std::chrono::steady_clock::time_point> m_last_start;
     mutable std::mutex m_lock;
     bool m_waiting = false; // a reload sits on the lane, not started yet
     std::vector<bridge::OrderNotice> m_notices;

@@ -28,7 +28,8 @@ PushLink::PushLink(OrderBoard& board, bridge::Bridge& bridge, std::function<Push
     : m_board(board)
     , m_bridge(bridge)
     , m_settings(std::move(settings))
-    , m_reloads([&bridge](std::function<void()> job) { bridge.run_on_lane(std::move(job)); },
+    , m_reloads([&bridge](std::chrono::milliseconds delay,
+                     std::function<void()> job) { bridge.run_on_lane_after(delay, std::move(job)); },
           [this](std::vector<bridge::OrderNotice> notices) { reload(std::move(notices)); })
 {
 }

@@ -108,8 +108,8 @@ struct UsbPrinterDevice {
 std::vector<UsbPrinterDevice> usb_printer_devices();
 
 // A serial port that is really there: ttyS* with a UART behind it, ttyUSB*
-// and ttyACM*. name is the device name ("ttyUSB0"); description is the
-// driver's product text when the system offers one.
+// and ttyACM*. name is the device name ("ttyUSB0"); description is its
+// /dev/serial/by-id name, else the USB product text, when there is one.
 struct SerialPortDevice {
     std::string name;
     std::string device_path;

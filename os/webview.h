@@ -33,6 +33,19 @@ public:
 
     // Starts a main-frame navigation to the address.
     virtual void navigate(std::string const& address) = 0;
+
+    // Calls window[name] in the main frame with the arguments of a JSON
+    // array text, only while the top document is at expected_address. The
+    // arguments travel as data, not as script text, so a large one (a busy
+    // day's order list) is neither compiled nor kept as source by the page.
+    // False when the backend cannot (the caller then runs a script instead).
+    virtual bool call_function(std::string const& name, std::string const& args_json, std::string const& expected_address)
+    {
+        (void)name;
+        (void)args_json;
+        (void)expected_address;
+        return false;
+    }
 };
 
 } // namespace tillbay::os

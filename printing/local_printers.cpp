@@ -51,19 +51,36 @@ std::string id_field(std::string_view id, std::initializer_list<std::string_view
 
 } // namespace
 
+std::string uri_without_credentials(std::string_view uri)
+{
+    size_t separator = uri.find("://");
+    if (separator == std::string_view::npos)
+        return std::string(uri);
+    size_t authority = separator + 3;
+    size_t end = uri.find_first_of("/?#", authority);
+    std::string_view host_part = uri.substr(authority, end == std::string_view::npos ? std::string_view::npos : end - authority);
+    size_t at = host_part.rfind('@');
+    std::string out(uri.substr(0, authority));
+    out += uri.substr(at == std::string_view::npos ? authority : authority + at + 1);
+    return out;
+}
+
 std::string queue_kind(std::string_view uri)
 {
-    if (ascii::starts_with_ignoring_case(uri, "usb:"))
+    size_t colon = uri.find(':');
+    std::string scheme = colon == std::string_view::npos ? std::string {} : ascii::lowered(uri.substr(0, colon));
+    if (scheme == "usb")
         return "USB";
-    if (ascii::starts_with_ignoring_case(uri, "serial:") || ascii::starts_with_ignoring_case(uri, "parallel:"))
+    if (scheme == "serial" || scheme == "parallel")
         return "직렬/병렬";
-    for (std::string_view scheme : { "socket:", "ipp:", "ipps:", "lpd:", "http:", "https:", "dnssd:", "ipp14:" }) {
-        if (ascii::starts_with_ignoring_case(uri, scheme))
+    if (scheme == "smb")
+        return "공유 프린터";
+    for (std::string_view network : { "socket", "ipp", "ipps", "lpd", "http", "https", "dnssd", "implicitclass", "ipp14",
+             "hp", "beh", "snmp" }) {
+        if (scheme == network)
             return "네트워크";
     }
-    if (ascii::starts_with_ignoring_case(uri, "smb:"))
-        return "공유 프린터";
-    return std::string(uri);
+    return uri_without_credentials(uri);
 }
 
 bool is_unsuitable_queue(std::string_view name, std::string_view driver, std::string_view uri)
@@ -73,11 +90,14 @@ bool is_unsuitable_queue(std::string_view name, std::string_view driver, std::st
         if (contains_ignoring_case(name, word) || contains_ignoring_case(driver, word))
             return true;
     }
-    for (std::string_view word : { "PORTPROMPT", "nul", "SHRFAX", "XPSPort", "OneNote", "FILE:", "cups-pdf:" }) {
+    for (std::string_view word : { "PORTPROMPT", "nul", "SHRFAX", "XPSPort", "OneNote", "FILE:", "cups-pdf:", "cups-brf:" }) {
         if (contains_ignoring_case(uri, word))
             return true;
     }
-    return false;
+    // Fax back ends ("fax:", "faxmodem:") and queues that print into nothing.
+    size_t colon = uri.find(':');
+    return (colon != std::string_view::npos && contains_ignoring_case(uri.substr(0, colon), "fax"))
+        || ascii::starts_with_ignoring_case(uri, "/dev/null");
 }
 
 Result<std::vector<QueueEntry>> print_queues()
@@ -151,7 +171,8 @@ std::vector<SerialPort> serial_ports()
         SerialPort port;
         if (device.name.starts_with("ttyS")) {
             port.port = "COM" + std::to_string(std::stol(device.name.substr(4)) + 1);
-            port.name = "직렬 포트 (" + device.name + ")";
+            // The page already says it is a serial port; the name adds the device.
+            port.name = device.name;
         } else {
             port.port = device.name;
             std::string description = without_controls(device.description);

@@ -142,43 +142,6 @@ std::optional<bool> kitchen_cfg_key_is_name(std::string_view key)
     return std::nullopt;
 }
 
-LocalPrinters local_printers()
-{
-    LocalPrinters printers;
-    auto queues = print_queues();
-    if (queues.ok())
-        printers.queues = queues.release_value();
-    else
-        printers.queue_error = true;
-    printers.usb = usb_printers();
-    printers.serial = serial_ports();
-    return printers;
-}
-
-std::string print_links_literal(std::string_view target, LocalPrinters const& printers)
-{
-    bool kitchen = target == "k";
-    PrinterRecord record = kitchen ? read_kitchen_record().record : read_receipt_record();
-    std::string saved = settings::read_text(kitchen ? "KITCHEN" : "PRINTER", "connection", max_connection_bytes + 1);
-    Description description = describe(record, !printers.usb.empty());
-    std::string out = "{target:" + json::quote(target) + ",saved:" + json::quote(saved)
-        + ",description:" + json::quote(description.text) + ",queues:[";
-    for (size_t i = 0; i < printers.queues.size(); ++i)
-        out += (i ? "," : "") + json::quote(printers.queues[i].name);
-    out += "],usb:[";
-    for (size_t i = 0; i < printers.usb.size(); ++i)
-        out += std::string(i ? "," : "") + "{id:" + json::quote(printers.usb[i].identity) + ",name:"
-            + json::quote(printers.usb[i].name) + "}";
-    out += "],com:[";
-    for (size_t i = 0; i < printers.serial.size(); ++i)
-        out += std::string(i ? "," : "") + "{port:" + json::quote(printers.serial[i].port) + ",name:"
-            + json::quote(printers.serial[i].name) + "}";
-    out += "],queueError:";
-    out += printers.queue_error ? "true" : "false";
-    out += "}";
-    return out;
-}
-
 std::string printer_list_json(std::vector<QueueEntry> const& queues)
 {
     std::string out = "[";

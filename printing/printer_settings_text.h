@@ -1,8 +1,8 @@
 #pragma once
 
 // The settings commands' texts for the page: the setPrintCfg and
-// setKitchenCfg objects, the setPrintLinks object of the printers this PC
-// has, and the checks every value from a page passes before it is written
+// setKitchenCfg objects, the setPrinterList of the print queues this PC has,
+// the printers' health, and the checks every value from a page passes before it is written
 // into the settings file.
 
 #include "printing/local_printers.h"
@@ -35,16 +35,6 @@ std::optional<CfgKey> print_cfg_key(std::string_view key);
 // Whether setkitchencfg takes the key, and whether its value is a name.
 std::optional<bool> kitchen_cfg_key_is_name(std::string_view key);
 
-// The local printers for the printer choice of the receipt ("r") or the
-// kitchen ("k") printer.
-struct LocalPrinters {
-    std::vector<QueueEntry> queues;
-    bool queue_error = false;
-    std::vector<UsbPrinter> usb;
-    std::vector<SerialPort> serial;
-};
-LocalPrinters local_printers();
-std::string print_links_literal(std::string_view target, LocalPrinters const& printers);
 std::string printer_list_json(std::vector<QueueEntry> const& queues);
 
 // {"receipt":{…},"kitchen":{…}} for setPrinterHealth.

@@ -16,9 +16,9 @@ namespace tillbay::printing {
 
 namespace {
 
-constexpr std::array<std::string_view, 12> command_names { "getprintcfg", "setprintcfg", "getkitchencfg",
-    "setkitchencfg", "setprintlink", "listprinters", "getprintlinks", "printtest", "printruler", "printsettings",
-    "printspacing", "printerstatus" };
+constexpr std::array<std::string_view, 11> command_names { "getprintcfg", "setprintcfg", "getkitchencfg",
+    "setkitchencfg", "setprintlink", "listprinters", "printtest", "printruler", "printsettings", "printspacing",
+    "printerstatus" };
 
 constexpr char const* text_saved = "저장했습니다";
 constexpr char const* text_not_saved = "설정을 저장하지 못했습니다";
@@ -32,7 +32,6 @@ PrinterSetupHooks PrinterSetupHooks::standard()
 {
     PrinterSetupHooks hooks;
     hooks.usb_printer_present = [] { return !usb_printers().empty(); };
-    hooks.local_printers = [] { return printing::local_printers(); };
     hooks.print = [](PrinterRecord const& record, std::string_view bytes, long long tag) { return printing::print(record, bytes, tag); };
     hooks.health = check_health;
     return hooks;
@@ -68,9 +67,7 @@ bridge::Handled PrinterSetupFamily::handle(bridge::Command const& command, bridg
     else if (name == "listprinters") {
         auto queues = print_queues();
         page.callback("setPrinterList", printer_list_json(queues.ok() ? queues.value() : std::vector<QueueEntry> {}));
-    } else if (name == "getprintlinks")
-        page.callback("setPrintLinks", print_links_literal(command.arg(1) == "k" ? "k" : "r", m_hooks.local_printers()));
-    else if (name == "printtest" || name == "printruler" || name == "printsettings")
+    } else if (name == "printtest" || name == "printruler" || name == "printsettings")
         print_test(name, page);
     else if (name == "printspacing")
         print_spacing(page);

@@ -2,7 +2,7 @@
 
 // The printer commands of the `pc` family: reading and changing the printer
 // settings (getprintcfg, setprintcfg, getkitchencfg, setkitchencfg,
-// setprintlink), the printers this PC has (listprinters, getprintlinks),
+// setprintlink), the print queues this PC has (listprinters),
 // the set-up prints (printtest, printruler, printsettings, printspacing)
 // and the printers' health (printerstatus). Every one of them touches the
 // settings file, a device or a printer, so all run on the command lane.
@@ -20,7 +20,6 @@ namespace tillbay::printing {
 
 struct PrinterSetupHooks {
     std::function<bool()> usb_printer_present;
-    std::function<LocalPrinters()> local_printers;
     std::function<Status(PrinterRecord const&, std::string_view bytes, long long tag)> print;
     std::function<Health(PrinterRecord const&)> health;
 

@@ -17,6 +17,7 @@
   var fresh = {};          // orderidx -> time the order was announced
   var FRESH_MS = 15000;
   var detailFor = null;    // the order whose detail is awaited or shown
+  var cards = {};          // orderidx -> { key, node }: the drawn cards
 
   function num(value, fallback) {
     if (value === undefined || value === null || value === '') return fallback;
@@ -121,6 +122,15 @@
     return c;
   }
 
+  // What a card shows, as one text: a card is drawn again only when it changes.
+  function cardKey(o, idx) {
+    var items = Array.isArray(o.items) ? o.items : [];
+    var lines = items.slice(0, 7).map(function (it) { return [it.mname, it.qty, it.comment].join('\u0001'); });
+    return [o.ordersrc, o.tablenum, o.menucount, o.prepay, o.pickup, o.status, o.paystatus, o.waitmin, o.ordernum,
+      o.requestmemo, o.totalamount, items.length, lines.join('\u0002'),
+      fresh[idx] && Date.now() - fresh[idx] < FRESH_MS ? 1 : 0, detailFor === idx ? 1 : 0].join('\u0003');
+  }
+
   function render() {
     var root = TW.byId('orderList');
     if (!root) return;
@@ -143,16 +153,54 @@
     orders.forEach(function (o) { groups[lane(o)].push(o); });
     // Oldest first in the working lanes; the latest first among the done.
     groups.done.reverse();
+    var kept = {};
     LANES.forEach(function (l) {
       var col = lanes.querySelector('[data-lane="' + l.key + '"]');
       var box = col.querySelector('.lane-cards');
-      box.textContent = '';
-      groups[l.key].forEach(function (o) { box.appendChild(card(o)); });
+      // A card is drawn again only when its order, its highlight or its
+      // selection changed; the others stay as they are, so a busy board
+      // costs little to redraw.
+      var nodes = groups[l.key].map(function (o) {
+        var idx = num(o.orderidx, 0);
+        var key = cardKey(o, idx);
+        var cached = cards[idx];
+        if (!cached || cached.key !== key) cached = cards[idx] = { key: key, node: card(o) };
+        kept[idx] = true;
+        return cached.node;
+      });
+      nodes.forEach(function (node, i) {
+        if (box.children[i] !== node) box.insertBefore(node, box.children[i] || null);
+      });
+      while (box.children.length > nodes.length) box.removeChild(box.lastChild);
       col.querySelector('.lane-count').textContent = String(groups[l.key].length);
     });
+    Object.keys(cards).forEach(function (idx) { if (!kept[idx]) delete cards[idx]; });
     TW.show('emptyState', orders.length === 0);
     lanes.classList.toggle('hidden', orders.length === 0);
   }
+
+  // Lists and announcements can come many times a second on a busy day:
+  // the board is drawn once per frame at most, with the latest of them. A
+  // window that draws no frames (minimised) is drawn by the timer instead.
+  var drawPending = false;
+  var scrollTarget = null;
+  function draw() {
+    if (!drawPending) return;
+    drawPending = false;
+    render();
+    if (scrollTarget !== null) {
+      var node = document.querySelector('.card[data-orderidx="' + scrollTarget + '"]');
+      if (node && node.scrollIntoView) node.scrollIntoView({ block: 'nearest', behavior: 'smooth' });
+      scrollTarget = null;
+    }
+  }
+  function scheduleDraw() {
+    if (drawPending) return;
+    drawPending = true;
+    if (window.requestAnimationFrame) window.requestAnimationFrame(draw);
+    setTimeout(draw, 250);
+  }
+  TW.flushBoard = function () { draw(); };
 
   window.setOrderList = function (text) {
     var data;
@@ -160,19 +208,23 @@
     if (!data || !Array.isArray(data.orders)) return;
     orders = data.orders;
     TW.orders = orders;
-    render();
+    scheduleDraw();
   };
 
   // A new order is drawn out for a while; the alert (badge and sound) is the
   // program's business and follows from the same callback.
+  var lastToast = 0;
   function announce(orderidx, text) {
     var idx = num(orderidx, 0);
     fresh[idx] = Date.now();
-    render();
-    var node = document.querySelector('.card[data-orderidx="' + idx + '"]');
-    if (node && node.scrollIntoView) node.scrollIntoView({ block: 'nearest', behavior: 'smooth' });
-    if (text) TW.toast(text);
-    setTimeout(render, FRESH_MS + 100);
+    scrollTarget = idx;
+    scheduleDraw();
+    // One toast for a burst of orders, not one per order.
+    if (text && Date.now() - lastToast > 1000) {
+      lastToast = Date.now();
+      TW.toast(text);
+    }
+    setTimeout(scheduleDraw, FRESH_MS + 100);
   }
   window.notifyNewOrder = function (orderidx) { announce(orderidx, '새 주문이 들어왔습니다'); };
   window.notifyPaying = function (orderidx) { announce(orderidx, '결제가 완료되었습니다'); };

@@ -54,16 +54,16 @@
   }
 
   function evidenceChips(text) {
-    var box = el('span', 'ps-evidence');
+    var box = el('span', 'psr-evidence');
     String(text || '').split(' / ').forEach(function (tag) {
       if (!tag) return;
-      box.appendChild(el('span', 'ps-chip', EVIDENCE_WORDS[tag] || tag));
+      box.appendChild(el('span', 'psr-chip', EVIDENCE_WORDS[tag] || tag));
     });
     return box;
   }
 
   function selectButton(address, label) {
-    var button = el('button', 'btn small primary ps-select', '선택');
+    var button = el('button', 'btn small primary psr-select', '선택');
     button.type = 'button';
     if (panel && panel.saved === address) {
       button.textContent = '사용 중';
@@ -77,17 +77,17 @@
     var list = panel.nodes.list;
     list.textContent = '';
     items.forEach(function (item) {
-      var row = el('li', 'ps-row' + (item.selectable ? '' : ' ps-muted'));
-      var where = el('div', 'ps-where');
-      where.appendChild(el('span', 'ps-addr', item.port ? item.ip + ':' + item.port : item.ip));
-      where.appendChild(el('span', 'ps-name', item.name || '이름을 알 수 없는 장치'));
+      var row = el('li', 'psr-row' + (item.selectable ? '' : ' psr-muted'));
+      var where = el('div', 'psr-where');
+      where.appendChild(el('span', 'psr-addr', item.port ? item.ip + ':' + item.port : item.ip));
+      where.appendChild(el('span', 'psr-name', item.name || '이름을 알 수 없는 장치'));
       row.appendChild(where);
       row.appendChild(evidenceChips(item.evidence));
       if (item.selectable) {
         var label = (item.name ? item.name + ' ' : '') + item.ip + ':' + item.port;
         row.appendChild(selectButton('tcp|' + item.ip + '|' + item.port, label));
       } else {
-        row.appendChild(el('span', 'ps-why', '바로 인쇄할 포트가 없습니다'));
+        row.appendChild(el('span', 'psr-why', '바로 인쇄할 포트가 없습니다'));
       }
       list.appendChild(row);
     });
@@ -112,10 +112,10 @@
     renderItems(items);
 
     var note = panel.nodes.note;
-    note.className = 'ps-note';
+    note.className = 'psr-note';
     if (answer.error) {
       note.textContent = answer.error;
-      note.classList.add('ps-error');
+      note.classList.add('psr-error');
     } else if (!answer.done) {
       note.textContent = items.length ? '찾는 중입니다… 지금까지 ' + items.length + '곳' : 'LAN에서 프린터를 찾는 중입니다…';
     } else if (answer.cancelled) {
@@ -133,11 +133,11 @@
   }
 
   function localRow(kind, name, detail, address, label) {
-    var row = el('li', 'ps-row');
-    var where = el('div', 'ps-where');
-    where.appendChild(el('span', 'ps-kind', kind));
-    where.appendChild(el('span', 'ps-name', name));
-    if (detail) where.appendChild(el('span', 'ps-detail', detail));
+    var row = el('li', 'psr-row');
+    var where = el('div', 'psr-where');
+    where.appendChild(el('span', 'psr-kind', kind));
+    where.appendChild(el('span', 'psr-name', name));
+    if (detail) where.appendChild(el('span', 'psr-detail', detail));
     row.appendChild(where);
     row.appendChild(selectButton(address, label));
     return row;
@@ -160,7 +160,7 @@
     (links.com || []).forEach(function (com) {
       list.appendChild(localRow('직렬 포트', com.port, com.name, 'com|' + com.port + '|9600|8|N|1|none|v1', com.port));
     });
-    if (!list.firstChild) list.appendChild(el('li', 'ps-empty', '이 PC에 바로 연결된 프린터가 없습니다.'));
+    if (!list.firstChild) list.appendChild(el('li', 'psr-empty', '이 PC에 바로 연결된 프린터가 없습니다.'));
     panel.nodes.localNote.textContent = links.queueError ? '이 PC의 인쇄 큐를 읽지 못했습니다.' : '';
   }
 
@@ -171,7 +171,7 @@
     panel.nodes.bar.style.width = '0%';
     panel.nodes.count.textContent = '';
     panel.nodes.progress.classList.remove('hidden');
-    panel.nodes.note.className = 'ps-note';
+    panel.nodes.note.className = 'psr-note';
     panel.nodes.note.textContent = 'LAN에서 프린터를 찾는 중입니다…';
     setRunning(true);
     send('discoverprinters', panel.target, panel.id);
@@ -186,37 +186,37 @@
   }
 
   function build(container) {
-    var root = el('section', 'ps');
-    var head = el('div', 'ps-head');
-    head.appendChild(el('h3', 'ps-title', '프린터 찾기'));
-    var startButton = el('button', 'btn primary ps-start', '검색');
+    var root = el('section', 'psr');
+    var head = el('div', 'psr-head');
+    head.appendChild(el('h3', 'psr-title', '프린터 찾기'));
+    var startButton = el('button', 'btn primary psr-start', '검색');
     startButton.type = 'button';
-    var stopButton = el('button', 'btn ps-stop hidden', '그만');
+    var stopButton = el('button', 'btn psr-stop hidden', '그만');
     stopButton.type = 'button';
     head.appendChild(startButton);
     head.appendChild(stopButton);
     root.appendChild(head);
 
-    var progress = el('div', 'ps-progress');
-    var track = el('div', 'ps-track');
-    var bar = el('div', 'ps-bar');
+    var progress = el('div', 'psr-progress');
+    var track = el('div', 'psr-track');
+    var bar = el('div', 'psr-bar');
     track.appendChild(bar);
     progress.appendChild(track);
-    var count = el('div', 'ps-count');
+    var count = el('div', 'psr-count');
     progress.appendChild(count);
     root.appendChild(progress);
 
-    var note = el('div', 'ps-note');
+    var note = el('div', 'psr-note');
     note.setAttribute('role', 'status');
     root.appendChild(note);
-    var list = el('ul', 'ps-list');
+    var list = el('ul', 'psr-list');
     list.setAttribute('aria-live', 'polite');
     root.appendChild(list);
 
-    root.appendChild(el('h4', 'ps-subtitle', '이 PC에 연결된 프린터'));
-    var localNote = el('div', 'ps-note ps-local-note');
+    root.appendChild(el('h4', 'psr-subtitle', '이 PC에 연결된 프린터'));
+    var localNote = el('div', 'psr-note psr-local-note');
     root.appendChild(localNote);
-    var local = el('ul', 'ps-list ps-local');
+    var local = el('ul', 'psr-list psr-local');
     root.appendChild(local);
 
     container.textContent = '';
@@ -251,6 +251,8 @@
         nodes: build(container)
       };
       if (options.autoStart === false) {
+        panel.nodes.progress.classList.add('hidden');
+        panel.nodes.note.textContent = '검색을 누르면 이 PC가 있는 LAN에서 프린터를 찾습니다.';
         send('getprintlinks', panel.target);
       } else {
         start();

@@ -41,6 +41,7 @@
   var kitchen = null;        // the last setKitchenCfg
   var health = null;         // the last setPrinterHealth
   var chosenKind = { r: null, k: null };
+  var picked = { r: null, k: null };   // a connection chosen in 프린터 찾기, not saved yet
 
   function el(tag, cls, text) {
     var n = document.createElement(tag);
@@ -186,6 +187,7 @@
     var link = el('section', 'prn-group');
     link.appendChild(el('h3', null, '연결 방식'));
     var kinds = segmented('prnKind', KINDS.concat([{ key: 'inherit', text: '영수증 프린터와 같음' }]), function (k) {
+      picked[target] = null;
       chosenKind[target] = k;
       showKind(k);
     });
@@ -232,10 +234,16 @@
     linkFoot.appendChild(linkError);
     var refresh = button('btn small', '목록 새로 고침', function () { TW.send('getprintlinks', target); });
     linkFoot.appendChild(refresh);
+    var find = button('btn small', '프린터 찾기', toggleSearch);
+    find.id = 'prnFind';
+    linkFoot.appendChild(find);
     var save = button('btn primary', '연결 저장', saveLink);
     save.id = 'prnSaveLink';
     linkFoot.appendChild(save);
     link.appendChild(linkFoot);
+    var search = el('div', 'prn-search hidden');
+    search.id = 'prnSearch';
+    link.appendChild(search);
     body.appendChild(link);
 
     // Paper.
@@ -304,7 +312,75 @@
     document.body.appendChild(sheet);
   }
 
+  // 프린터 찾기: the search of the LAN and of this PC, in the connection
+  // group. It opens with this PC's printers; the LAN search starts on its
+  // 검색 button. A printer chosen there fills the connection fields, which
+  // 연결 저장 then stores.
+  function closeSearch() {
+    if (TW.printerSearch) TW.printerSearch.close();
+    TW.show('prnSearch', false);
+  }
+  function toggleSearch() {
+    var box = TW.byId('prnSearch');
+    if (!TW.printerSearch || !box) return;
+    if (!box.classList.contains('hidden')) {
+      closeSearch();
+      return;
+    }
+    box.classList.remove('hidden');
+    var searching = target;
+    TW.printerSearch.open(box, {
+      target: searching,
+      autoStart: false,
+      onSelect: function (address) {
+        if (target !== searching) return;
+        closeSearch();
+        fillLink(address);
+      }
+    });
+  }
+  // Puts a connection address into the fields, adding the port, printer or
+  // queue to its list when the list does not have it yet.
+  function ensureOption(id, value, text) {
+    var s = TW.byId(id);
+    if (!Array.prototype.some.call(s.options, function (o) { return o.value === value; })) {
+      var o = el('option', null, text);
+      o.value = value;
+      s.appendChild(o);
+    }
+    s.value = value;
+  }
+  function fillLink(address) {
+    picked[target] = address;
+    linkError('');
+    applyLink(address);
+    TW.toast('고른 프린터를 넣었습니다. 연결 저장을 눌러 주세요');
+    var save = TW.byId('prnSaveLink');
+    if (save) save.focus();
+  }
+  function applyLink(address) {
+    var link = parseLink(address, '', target);
+    chosenKind[target] = link.kind;
+    if (link.kind === 'tcp') {
+      TW.byId('prnIp').value = link.ip || '';
+      TW.byId('prnPort').value = link.port || '9100';
+    } else if (link.kind === 'com') {
+      ensureOption('prnComPort', link.port, link.port);
+      TW.byId('prnBaud').value = link.baud || '9600';
+      TW.byId('prnBits').value = link.bits || '8';
+      TW.byId('prnParity').value = link.parity || 'N';
+      TW.byId('prnStop').value = link.stop || '1';
+      TW.byId('prnFlow').value = link.flow || 'none';
+    } else if (link.kind === 'usb') {
+      ensureOption('prnUsb', link.id, link.id.slice(0, 8));
+    } else if (link.kind === 'queue') {
+      ensureOption('prnQueue', link.queue, link.queue);
+    }
+    showKind(link.kind);
+  }
+
   function show(which) {
+    closeSearch();
     target = which;
     var p = panel();
     Array.prototype.forEach.call(p.querySelectorAll('.prn-tab'), function (b) {
@@ -322,13 +398,17 @@
 
   function open() {
     if (!panel()) build();
+    TW.show('prnFind', !!TW.printerSearch);
     TW.show('printerSetup', true);
     show(target);
     TW.send('getprintcfg');
     TW.send('getkitchencfg');
     TW.send('printerstatus');
   }
-  function close() { TW.show('printerSetup', false); }
+  function close() {
+    closeSearch();
+    TW.show('printerSetup', false);
+  }
 
   function setCfg(key, value) { TW.send('setprintcfg', key, String(value)); }
 
@@ -425,6 +505,11 @@
     fillSelect('prnQueue', (info.queues || []).map(function (q) { return { value: q, text: q }; }));
     fillSelect('prnUsb', (info.usb || []).map(function (u) { return { value: u.id, text: u.name + ' · ' + u.id.slice(0, 8) }; }));
     fillSelect('prnComPort', (info.com || []).map(function (c) { return { value: c.port, text: c.port + ' · ' + c.name }; }));
+    TW.setText('prnVia', info.description || '-');
+    if (picked[target]) {
+      applyLink(picked[target]);
+      return;
+    }
     var cfg = TW.printCfg || {};
     var saved = parseLink(info.saved, target === 'r' ? cfg.name : (kitchen ? kitchen.name : ''), target);
     if (!chosenKind[target]) chosenKind[target] = saved.kind;
@@ -441,7 +526,6 @@
     if (saved.kind === 'usb' && saved.id) setValue('prnUsb', saved.id);
     if (saved.kind === 'queue' && saved.queue) setValue('prnQueue', saved.queue);
     showKind(chosenKind[target]);
-    TW.setText('prnVia', info.description || '-');
   }
 
   function renderState() {
@@ -515,6 +599,7 @@
   window.printLinkSaved = function (ok) {
     var saved = ok === true || ok === 'true';
     if (saved) {
+      picked[target] = null;
       TW.toast('연결을 저장했습니다');
       TW.send('getprintlinks', target);
       TW.send('printerstatus');

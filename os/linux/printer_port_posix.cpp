@@ -347,6 +347,10 @@ std::string resolved(std::string const& path)
     return out;
 }
 
+// A device folder has a handful of entries; a bound keeps a strange one from
+// holding the listing.
+constexpr size_t max_folder_entries = 512;
+
 std::vector<std::string> folder_names(std::string const& folder)
 {
     std::vector<std::string> names;
@@ -357,6 +361,8 @@ std::vector<std::string> folder_names(std::string const& folder)
         std::string name = entry->d_name;
         if (name != "." && name != "..")
             names.push_back(std::move(name));
+        if (names.size() >= max_folder_entries)
+            break;
     }
     ::closedir(dir);
     return names;
@@ -509,6 +515,14 @@ std::vector<SerialPortDevice> serial_port_devices()
 {
     std::string root = sysfs_root();
     std::string folder = root + "/class/tty";
+    // The stable names udev gives: /dev/serial/by-id/<name> → ../../ttyUSB0.
+    std::vector<std::pair<std::string, std::string>> by_id; // tty name, by-id name
+    std::string by_id_folder = dev_root() + "/serial/by-id";
+    for (auto const& link : folder_names(by_id_folder)) {
+        std::string target = resolved(by_id_folder + "/" + link);
+        if (!target.empty())
+            by_id.emplace_back(target.substr(target.rfind('/') + 1), link);
+    }
     struct Entry {
         int kind;
         long number;
@@ -540,7 +554,11 @@ std::vector<SerialPortDevice> serial_port_devices()
         SerialPortDevice device;
         device.name = name;
         device.device_path = serial_device_path(name);
-        if (kind != 0)
+        for (auto const& [tty, id_name] : by_id) {
+            if (tty == name)
+                device.description = id_name;
+        }
+        if (kind != 0 && device.description.empty())
             device.description = usb_product(device_folder);
         found.push_back({ kind, number, std::move(device) });
     }

@@ -241,6 +241,8 @@ bool create_web_context(WebContextOptions const& options)
 
 WebKitWebContext* web_context() { return g_context; }
 
+
+
 bool ui_folder_mapped() { return !g_ui_folder.empty(); }
 
 struct WebViewSignals {
@@ -474,6 +476,31 @@ std::string WebView::current_address() const
 {
     char const* uri = webkit_web_view_get_uri(m_view);
     return uri ? uri : "";
+}
+
+bool WebView::call_function(std::string const& name, std::string const& args_json, std::string const& expected_address)
+{
+    // One constant body for every call: the page compiles it once.
+    static constexpr char const* body = "if (window !== window.top || location.href !== expected) return;"
+                                        "var f = window[name]; if (typeof f === 'function') f.apply(window, JSON.parse(args));";
+    if (!g_utf8_validate(args_json.data(), static_cast<gssize>(args_json.size()), nullptr)
+        || !g_utf8_validate(expected_address.data(), static_cast<gssize>(expected_address.size()), nullptr)
+        || !g_utf8_validate(name.data(), static_cast<gssize>(name.size()), nullptr))
+        return false;
+    GVariantBuilder arguments;
+    g_variant_builder_init(&arguments, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&arguments, "{sv}", "name", g_variant_new_string(name.c_str()));
+    g_variant_builder_add(&arguments, "{sv}", "args", g_variant_new_string(args_json.c_str()));
+    g_variant_builder_add(&arguments, "{sv}", "expected", g_variant_new_string(expected_address.c_str()));
+    webkit_web_view_call_async_javascript_function(m_view, body, -1, g_variant_builder_end(&arguments), nullptr, nullptr,
+        nullptr, nullptr, nullptr);
+    return true;
+}
+
+void WebView::collect_garbage()
+{
+    webkit_web_view_send_message_to_page(m_view, webkit_user_message_new("tillbay.collect", nullptr), nullptr, nullptr,
+        nullptr);
 }
 
 void WebView::execute_script(std::string const& script)

@@ -138,6 +138,12 @@ public:
     std::string current_address() const;
     // Runs a script in the top document without waiting for it.
     void execute_script(std::string const& script);
+    // Calls window[name] with the arguments of a JSON array text while the
+    // top document is at expected_address; false when the text cannot be
+    // passed (not valid UTF-8).
+    bool call_function(std::string const& name, std::string const& args_json, std::string const& expected_address);
+    // Asks the page's web process to collect its script garbage soon.
+    void collect_garbage();
     // Runs a script and reports its value as JSON text (ok) or the error text.
     void evaluate(std::string const& script, std::function<void(bool ok, std::string result)> done);
     // A PNG of what the web view shows; empty on failure.

@@ -5,6 +5,9 @@
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "os/process.h"
+#include "printing/connection_address.h"
+#include "printing/local_printers.h"
+#include "printing/printer_settings.h"
 
 namespace tillbay::discovery {
 
@@ -22,10 +25,13 @@ void join(std::thread& thread)
 
 SavedLink saved_link_from_settings(std::string_view target)
 {
+    bool kitchen = target == "k";
     SavedLink saved;
-    saved.connection = settings::read_text(target == "k" ? "KITCHEN" : "PRINTER", "connection", max_connection_text);
+    saved.connection = settings::read_text(kitchen ? "KITCHEN" : "PRINTER", "connection", max_connection_text);
     if (saved.connection == "legacy")
         saved.connection.clear();
+    printing::PrinterRecord record = kitchen ? printing::read_kitchen_record().record : printing::read_receipt_record();
+    saved.description = printing::describe(record, !printing::usb_printers().empty()).text;
     return saved;
 }
 
@@ -107,7 +113,10 @@ void DiscoveryFamily::search_worker(SearchRequest request, uint64_t generation)
                 m_hooks.queue_internal(print_links_command(generation, discovery_script(result)));
         };
         SearchResult final_result = run_search(request, m_machine, m_limits, m_cancel, post);
+        // The page may press 검색 again as soon as it sees the final answer.
+        m_search_running = false;
         post(final_result);
+        return;
     } catch (...) {
         log::bridge("PRN", "search worker failed");
     }

@@ -36,7 +36,8 @@ struct DiscoveryHooks {
 };
 
 // The printer settings' stored connection, read from the settings file
-// ("legacy" read as empty), without a description.
+// ("legacy" read as empty), and its description in the printer settings'
+// words ("LAN 192.168.0.50:9100").
 SavedLink saved_link_from_settings(std::string_view target);
 
 // The internal command that carries a page callback script to the document

@@ -1,20 +1,23 @@
 #include "printing/discovery/local_printers.h"
 
+#include "os/spooler.h"
+#include "printing/local_printers.h"
+
 namespace tillbay::discovery {
 
 Result<std::vector<LocalQueue>> SystemLocalPrinters::queues()
 {
-    auto found = TRY(os::local::cups_queues());
+    auto found = TRY(os::spooler::queues());
     std::vector<LocalQueue> queues;
     for (auto& queue : found)
-        queues.push_back({ std::move(queue.name), std::move(queue.device_uri), std::move(queue.make_and_model) });
+        queues.push_back({ std::move(queue.name), std::move(queue.device_uri), std::move(queue.make_model) });
     return queues;
 }
 
 std::vector<UsbPrinterLink> SystemLocalPrinters::usb_printers()
 {
     std::vector<UsbPrinterLink> links;
-    for (auto& printer : os::local::usb_printers(m_roots))
+    for (auto& printer : printing::usb_printers())
         links.push_back({ std::move(printer.identity), std::move(printer.name) });
     return links;
 }
@@ -22,7 +25,7 @@ std::vector<UsbPrinterLink> SystemLocalPrinters::usb_printers()
 std::vector<SerialPortLink> SystemLocalPrinters::serial_ports()
 {
     std::vector<SerialPortLink> links;
-    for (auto& port : os::local::serial_ports(m_roots))
+    for (auto& port : printing::serial_ports())
         links.push_back({ std::move(port.port), std::move(port.name) });
     return links;
 }

@@ -1,12 +1,11 @@
 #pragma once
 
 // The printers attached to this PC, as the printer set-up lists them: print
-// queues, USB printers and serial ports. An interface, so that the listing
-// can come from the printing subsystem's own enumerations, and tests can
-// give a listing of their own.
+// queues, USB printers and serial ports. An interface, so that tests can
+// give a listing of their own; the program's listing is the printing
+// subsystem's, the same enumerations the deliveries use.
 
 #include "base/result.h"
-#include "os/discovery_local.h"
 
 #include <string>
 #include <vector>
@@ -38,20 +37,13 @@ public:
     virtual std::vector<SerialPortLink> serial_ports() = 0;
 };
 
-// The listing from the machine: CUPS, usblp and the serial ports under the
-// given roots.
+// The listing from the machine through the printing subsystem: the
+// spooler's queues, the usblp printers and the serial ports.
 class SystemLocalPrinters final : public LocalPrinters {
 public:
-    explicit SystemLocalPrinters(os::local::Roots roots = {})
-        : m_roots(std::move(roots))
-    {
-    }
     Result<std::vector<LocalQueue>> queues() override;
     std::vector<UsbPrinterLink> usb_printers() override;
     std::vector<SerialPortLink> serial_ports() override;
-
-private:
-    os::local::Roots m_roots;
 };
 
 } // namespace tillbay::discovery

@@ -28,15 +28,6 @@ struct PrintLinks {
     std::vector<SerialPortLink> serial;
 };
 
-// True for a queue that is not a real printer worth offering: PDF and
-// document writers, fax, remote-desktop and screen-capture queues, queues
-// that print to a file.
-bool is_virtual_queue(LocalQueue const& queue);
-
-// How the queue reaches its printer: "USB", "직렬/병렬", "네트워크",
-// "공유 프린터", or else the device URI without any user name or password.
-std::string queue_kind(std::string_view device_uri);
-
 // The device URI as it may be shown: without a user name or password.
 std::string shown_uri(std::string_view device_uri);
 

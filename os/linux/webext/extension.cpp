@@ -18,6 +18,7 @@
 //   allowed under the current top document; when it is not, the frame is
 //   stopped and emptied.
 
+#include <JavaScriptCore/JSBase.h>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -168,9 +169,29 @@ gboolean on_send_request(WebKitWebPage* page, WebKitURIRequest* request, WebKitU
     return FALSE;
 }
 
+// "tillbay.collect" from the program: the page has just dropped a large
+// order list, and its garbage can go now rather than whenever the collector
+// gets round to it. JSC's GLib API has no call for it; the C API's does,
+// through the frame's global context (deprecated in WebKitGTK 2.40, still
+// present in 4.1: when it goes, this message is simply ignored).
+gboolean on_collect_message(WebKitWebPage* page, WebKitUserMessage* message, gpointer)
+{
+    char const* name = webkit_user_message_get_name(message);
+    if (!name || std::strcmp(name, "tillbay.collect") != 0)
+        return FALSE;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    WebKitFrame* frame = webkit_web_page_get_main_frame(page);
+    if (JSGlobalContextRef context = frame ? webkit_frame_get_javascript_global_context(frame) : nullptr)
+        JSGarbageCollect(context);
+#pragma GCC diagnostic pop
+    return TRUE;
+}
+
 void on_page_created(WebKitWebExtension*, WebKitWebPage* page, gpointer)
 {
     g_signal_connect(page, "user-message-received", G_CALLBACK(on_page_message), nullptr);
+    g_signal_connect(page, "user-message-received", G_CALLBACK(on_collect_message), nullptr);
     g_signal_connect(page, "send-request", G_CALLBACK(on_send_request), nullptr);
 }
 

@@ -125,8 +125,14 @@ TEST_F(OrdersEndToEnd, NewCustomerOrderReachesTheBoardWithinASecond)
     EXPECT_NE(requests.find("cmd=110&storeidx=1"), std::string::npos) << requests;
     // The event was logged on arrival and the page was told which order it was.
     EXPECT_NE(e2e::read_text(s_at.bridge_log).find("RELAY 수신 NEWORDER #" + std::to_string(orderidx)), std::string::npos);
-    EXPECT_EQ(value_of("document.querySelector('.card[data-orderidx=\"" + std::to_string(orderidx) + "\"]').classList.contains('fresh')"),
-        "true");
+    // The board draws the announcement with its next frame.
+    EXPECT_TRUE(e2e::wait_for(
+        [&] {
+            return value_of("document.querySelector('.card[data-orderidx=\"" + std::to_string(orderidx)
+                       + "\"]').classList.contains('fresh')")
+                == "true";
+        },
+        2s));
     EXPECT_NE(value_of("document.querySelector('.card[data-orderidx=\"" + std::to_string(orderidx) + "\"]').textContent")
                   .find("테이블 3"),
         std::string::npos);

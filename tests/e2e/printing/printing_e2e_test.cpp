@@ -1,6 +1,7 @@
 // Printing end to end: the printer is set up through the panel on the
-// order board (a network printer: tillbay-printer on loopback), a test page
-// and a receipt print on it, the on-screen receipt shows the lines the
+// order board (a network printer: tillbay-printer on loopback), 프린터 찾기
+// lists the print queue of a private cupsd and picking it prints through
+// that queue, a test page and a receipt print on the printer, the on-screen receipt shows the lines the
 // paper has, a memo holding ESC p never reaches the printer as a drawer
 // pulse, and a printer out of paper shows on the board and refuses the
 // receipt with a message that says so.
@@ -19,6 +20,25 @@ using namespace std::chrono_literals;
 
 namespace {
 
+constexpr char const* cupsd_conf = R"(Browsing Off
+WebInterface No
+DefaultAuthType None
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Location /admin>
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order allow,deny
+    Allow all
+  </Limit>
+</Policy>
+)";
+
 class PrintingEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -33,7 +53,13 @@ protected:
             {}, s_at.root + "/printer.log");
         ASSERT_TRUE(e2e::wait_for([] { return e2e::read_text(s_at.root + "/printer.log").find("listening") != std::string::npos; }, 5s));
 
-        auto start = [] { return e2e::start_program(s_at, {}); };
+        // A private spooler on loopback with one raw queue to the printer; the program asks it alone.
+        ASSERT_NO_FATAL_FAILURE(start_cupsd());
+        ASSERT_EQ(run_tool({ "lpadmin", "-h", cups_server(), "-p", "tb_counter", "-v",
+                      "socket://127.0.0.1:" + std::to_string(s_printer_port), "-E" }),
+            0);
+
+        auto start = [] { return e2e::start_program(s_at, {}, { "CUPS_SERVER=" + cups_server() }); };
         s_program = start();
         ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_at.pos_log);
         if (e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
@@ -62,7 +88,34 @@ protected:
         delete s_program;
         s_program = nullptr;
         s_printer.stop();
+        s_cupsd.stop();
         s_at.platform.stop();
+    }
+
+    static std::string cups_server() { return "127.0.0.1:" + std::to_string(s_cups_port); }
+    static int run_tool(std::vector<std::string> const& argv)
+    {
+        e2e::Child tool = e2e::Child::start(argv, {}, s_at.root + "/cups-tool.log");
+        return tool.wait_for_exit(std::chrono::seconds(10)).value_or(-1);
+    }
+    static void start_cupsd()
+    {
+        // The back ends run as the spooler's own user and must reach the job files.
+        ::chmod(s_at.root.c_str(), 0755);
+        std::string dir = s_at.root + "/cups";
+        ::mkdir(dir.c_str(), 0755);
+        for (char const* folder : { "spool", "tmp", "cache", "state", "log" })
+            ::mkdir((dir + "/" + folder).c_str(), 0755);
+        s_cups_port = e2e::free_port();
+        e2e::write_text(dir + "/cupsd.conf", "Listen 127.0.0.1:" + std::to_string(s_cups_port) + "\n" + cupsd_conf);
+        e2e::write_text(dir + "/cups-files.conf",
+            "ServerRoot " + dir + "\nRequestRoot " + dir + "/spool\nTempDir " + dir + "/tmp\nCacheDir " + dir
+                + "/cache\nStateDir " + dir + "/state\nErrorLog " + dir + "/log/error_log\nAccessLog " + dir
+                + "/log/access_log\nPageLog " + dir + "/log/page_log\nServerBin /usr/lib/cups\nDataDir /usr/share/cups\n");
+        s_cupsd = e2e::Child::start({ "/usr/sbin/cupsd", "-f", "-c", dir + "/cupsd.conf", "-s", dir + "/cups-files.conf" }, {},
+            dir + "/cupsd.out");
+        ASSERT_TRUE(e2e::wait_for([] { return run_tool({ "lpstat", "-h", cups_server(), "-r" }) == 0; }, 10s))
+            << e2e::read_text(dir + "/cupsd.out") << e2e::read_text(dir + "/log/error_log");
     }
 
     static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
@@ -117,6 +170,8 @@ protected:
     static inline e2e::Installation s_at;
     static inline e2e::Child* s_program = nullptr;
     static inline e2e::Child s_printer;
+    static inline e2e::Child s_cupsd;
+    static inline int s_cups_port = 0;
     static inline std::string s_jobs;
     static inline std::string s_state;
     static inline int s_printer_port = 0;
@@ -149,6 +204,8 @@ TEST_F(PrintingEndToEnd, PrinterSetUpThroughThePanelPrintsATestPage)
 {
     value_of("document.getElementById('printerBtn').click();true");
     ASSERT_TRUE(e2e::wait_for([] { return value_of("!document.getElementById('printerSetup').classList.contains('hidden')") == "true"; }, 5s));
+    // The LAN search is offered here; it is not run: the tests never reach the machine's LAN.
+    EXPECT_EQ(value_of("!document.getElementById('prnFind').classList.contains('hidden')"), "true");
     click("#prnKind [data-value=\"tcp\"]");
     value_of("document.getElementById('prnIp').value='127.0.0.1';document.getElementById('prnPort').value='"
         + std::to_string(s_printer_port) + "';true");
@@ -196,6 +253,54 @@ TEST_F(PrintingEndToEnd, PrinterSetUpThroughThePanelPrintsATestPage)
     EXPECT_EQ(value_of("!document.getElementById('printerSetup').classList.contains('hidden')"), "true");
     EXPECT_EQ(value_of("document.getElementById('posSettings').classList.contains('hidden')"), "true");
     click("#printerSetup .prn-head .btn");
+}
+
+// 프린터 찾기 opens with this PC's printers (the LAN search waits for its
+// 검색 button: the tests never reach the machine's LAN); picking the
+// spooler's queue fills the connection, 연결 저장 stores it, and a test page
+// goes through the queue to the printer.
+TEST_F(PrintingEndToEnd, PickingThisPcsQueueInTheSearchPrintsThroughIt)
+{
+    // Back to the network printer for the tests that follow, however this one ends.
+    struct Restore {
+        ~Restore()
+        {
+            value_of("TW.send('setprintlink','r','tcp|127.0.0.1|" + std::to_string(s_printer_port) + "');true");
+            EXPECT_TRUE(e2e::wait_for(
+                [] { return e2e::read_text(s_at.pos + "/tillbay.ini").find("connection=tcp|") != std::string::npos; }, 10s));
+            value_of("document.querySelector('#printerSetup .prn-head .btn').click();true");
+        }
+    } restore;
+    value_of("document.getElementById('printerBtn').click();true");
+    ASSERT_TRUE(e2e::wait_for([] { return value_of("!document.getElementById('printerSetup').classList.contains('hidden')") == "true"; }, 5s));
+    click("#prnFind");
+    std::string row = "Array.prototype.filter.call(document.querySelectorAll('#prnSearch .psr-local .psr-row'),"
+                      "function(r){return r.querySelector('.psr-name').textContent==='tb_counter';})[0]";
+    ASSERT_TRUE(e2e::wait_for([&] { return value_of("!!" + row) == "true"; }, 10s))
+        << text_of("document.getElementById('prnSearch').textContent") << e2e::read_text(s_at.bridge_log);
+    EXPECT_EQ(text_of(row + ".querySelector('.psr-kind').textContent"), "인쇄 큐 · 네트워크");
+    EXPECT_EQ(value_of("document.querySelector('#prnSearch .psr-start').classList.contains('hidden')"), "false");
+    EXPECT_EQ(e2e::read_text(s_at.bridge_log).find("discoverprinters"), std::string::npos) << "no LAN search was started";
+    value_of("document.getElementById('prnSearch').scrollIntoView();true");
+    snapshot("02b-printer-search");
+
+    value_of(row + ".querySelector('.psr-select').click();true");
+    EXPECT_EQ(value_of("document.getElementById('prnSearch').classList.contains('hidden')"), "true");
+    EXPECT_EQ(value_of("document.querySelector('#prnKind [data-value=\"queue\"]').classList.contains('on')"), "true");
+    EXPECT_EQ(text_of("document.getElementById('prnQueue').value"), "tb_counter");
+    // Nothing is stored before 연결 저장.
+    EXPECT_EQ(e2e::read_text(s_at.pos + "/tillbay.ini").find("connection=queue|"), std::string::npos);
+    click("#prnSaveLink");
+    ASSERT_TRUE(e2e::wait_for([] { return e2e::read_text(s_at.pos + "/tillbay.ini").find("connection=queue|tb_counter") != std::string::npos; }, 10s))
+        << e2e::read_text(s_at.pos + "/tillbay.ini");
+    EXPECT_TRUE(e2e::wait_for([] { return text_of("document.getElementById('prnVia').textContent").find("tb_counter") != std::string::npos; }, 5s))
+        << text_of("document.getElementById('prnVia').textContent");
+
+    click(".prn-prints .btn");
+    ASSERT_TRUE(e2e::wait_for([] { return job_arrived(s_job + 1); }, 30s)) << e2e::read_text(s_at.bridge_log);
+    ++s_job;
+    EXPECT_NE(e2e::read_text(job_path(s_job, "txt")).find("시험 인쇄"), std::string::npos);
+
 }
 
 TEST_F(PrintingEndToEnd, ReceiptOnScreenMatchesThePaperAndAMemoCannotOpenTheDrawer)

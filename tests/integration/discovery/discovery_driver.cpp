@@ -11,6 +11,7 @@
 // The end of input (or "quit") cancels what runs and waits for the workers.
 
 #include "bridge/bridge.h"
+#include "os/printer_port.h"
 #include "printing/discovery/discovery_family.h"
 
 #include <cstdio>
@@ -46,14 +47,15 @@ public:
 
 int main(int argc, char** argv)
 {
-    os::local::Roots roots;
+    std::string sys, dev;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--sys"))
-            roots.sys = argv[i + 1];
+            sys = argv[i + 1];
         else if (!std::strcmp(argv[i], "--dev"))
-            roots.dev = argv[i + 1];
+            dev = argv[i + 1];
     }
-    discovery::SystemLocalPrinters printers(roots);
+    os::printer_port::set_device_roots_for_testing(sys, dev);
+    discovery::SystemLocalPrinters printers;
     discovery::DiscoveryHooks hooks;
     hooks.queue_internal = [](std::string text) {
         // "\x01printlinks</>generation</>script"

@@ -250,7 +250,7 @@ TEST_F(SerialLine, PortsOfThisPc)
     auto ports = serial_ports();
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_EQ(ports[0].port, "COM1");
-    EXPECT_EQ(ports[0].name, "직렬 포트 (ttyS0)");
+    EXPECT_EQ(ports[0].name, "ttyS0");
     EXPECT_EQ(ports[1].port, "ttyUSB0");
     EXPECT_EQ(ports[1].name, "Prolific USB-Serial Controller (ttyUSB0)");
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -50,6 +51,29 @@ TEST(Lane, AJobThatThrowsDoesNotStopTheLane)
     lane.post([&] { second = true; });
     ASSERT_TRUE(lane.wait_idle(5000));
     EXPECT_TRUE(second.load());
+}
+
+TEST(Lane, ALaterJobWaitsItsTimeWhileOthersRun)
+{
+    Lane lane;
+    lane.start();
+    std::mutex lock;
+    std::vector<std::string> order;
+    auto note = [&](std::string what) {
+        std::lock_guard guard(lock);
+        order.push_back(std::move(what));
+    };
+    auto posted = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point ran_at;
+    lane.post_after(std::chrono::milliseconds(150), [&] {
+        ran_at = std::chrono::steady_clock::now();
+        note("later");
+    });
+    lane.post([&] { note("now 1"); });
+    lane.post([&] { note("now 2"); });
+    ASSERT_TRUE(lane.wait_idle(5000));
+    EXPECT_EQ(order, (std::vector<std::string> { "now 1", "now 2", "later" }));
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(ran_at - posted).count(), 150);
 }
 
 TEST(Lane, StopLetsTheRunningJobFinishAndDropsTheRest)

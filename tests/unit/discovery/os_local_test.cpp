@@ -1,10 +1,12 @@
 // The machine readers of the printer search against made-up sysfs, dev and
-// procfs trees: interface kinds, the ARP table text, usblp printers and
-// serial ports.
+// procfs trees: interface kinds, the ARP table text, and this PC's usblp
+// printers and serial ports as the search lists them (through the printing
+// subsystem's enumerations).
 
-#include "os/discovery_lan.h"
 #include "os/crypto.h"
-#include "os/discovery_local.h"
+#include "os/discovery_lan.h"
+#include "os/printer_port.h"
+#include "printing/discovery/local_printers.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +25,12 @@ public:
     {
         fs::remove_all(root);
     }
-    ~Tree() { fs::remove_all(root); }
+    ~Tree()
+    {
+        printer_port::set_device_roots_for_testing({}, {});
+        fs::remove_all(root);
+    }
+    void use_as_device_roots() const { printer_port::set_device_roots_for_testing((*this)("sys"), (*this)("dev")); }
     void file(std::string const& path, std::string const& text)
     {
         fs::create_directories((root / path).parent_path());
@@ -70,7 +77,7 @@ TEST(LanReaders, ProcArpRows)
     EXPECT_EQ(lan::parse_proc_arp(text, 1).size(), 1u);
 }
 
-TEST(LocalReaders, UsbPrintersFromUsblp)
+TEST(ThisPcPrinters, UsbPrintersFromUsblp)
 {
     Tree t;
     t.file("sys/devices/usb1/1-1/1-1:1.0/ieee1284_id", "MFG:EPSON;CMD:ESCPOS;MDL:TM-T82\x01;CLS:PRINTER;");
@@ -78,16 +85,15 @@ TEST(LocalReaders, UsbPrintersFromUsblp)
     t.link("sys/class/usbmisc/lp0/device", t("sys/devices/usb1/1-1/1-1:1.0"));
     t.link("sys/class/usbmisc/lp1/device", t("sys/devices/usb1/1-3/1-3:1.0"));
     t.folder("sys/class/usbmisc/hiddev0");
-    auto printers = local::usb_printers({ t("sys"), t("dev") });
+    t.use_as_device_roots();
+    auto printers = tillbay::discovery::SystemLocalPrinters().usb_printers();
     ASSERT_EQ(printers.size(), 2u);
     EXPECT_EQ(printers[0].name, "EPSON TM-T82");
-    EXPECT_EQ(printers[0].device_path, t("dev") + "/usb/lp0");
-    EXPECT_EQ(printers[0].identity.size(), 64u);
     EXPECT_EQ(printers[0].identity, sha256_hex(fs::canonical(t("sys/devices/usb1/1-1/1-1:1.0")).string()));
     EXPECT_EQ(printers[1].name, "USB 프린터");
 }
 
-TEST(LocalReaders, SerialPortsThatArePresent)
+TEST(ThisPcPrinters, SerialPortsThatArePresent)
 {
     Tree t;
     t.folder("sys/class/tty/ttyS0/device");
@@ -102,14 +108,15 @@ TEST(LocalReaders, SerialPortsThatArePresent)
     t.file("dev/ttyACM0", "");
     fs::create_directories(t.root / "dev/serial/by-id");
     fs::create_symlink(t("dev/ttyACM0"), t.root / "dev/serial/by-id/usb-Acme_Receipt_Printer-if00");
-    auto ports = local::serial_ports({ t("sys"), t("dev") });
+    t.use_as_device_roots();
+    auto ports = tillbay::discovery::SystemLocalPrinters().serial_ports();
     ASSERT_EQ(ports.size(), 3u);
     EXPECT_EQ(ports[0].port, "COM1");
-    EXPECT_EQ(ports[0].name, "");
-    EXPECT_EQ(ports[1].port, "ttyACM0");
-    EXPECT_EQ(ports[1].name, "usb-Acme_Receipt_Printer-if00");
-    EXPECT_EQ(ports[2].port, "ttyUSB0");
-    EXPECT_EQ(ports[2].name, "USB-Serial Controller");
+    EXPECT_EQ(ports[0].name, "ttyS0");
+    EXPECT_EQ(ports[1].port, "ttyUSB0");
+    EXPECT_EQ(ports[1].name, "USB-Serial Controller (ttyUSB0)");
+    EXPECT_EQ(ports[2].port, "ttyACM0");
+    EXPECT_EQ(ports[2].name, "usb-Acme_Receipt_Printer-if00 (ttyACM0)");
 }
 
 } // namespace

@@ -11,10 +11,16 @@ using namespace tillbay;
 
 namespace {
 
-// A lane the test turns by hand: jobs wait until run_next().
+// A lane the test turns by hand: jobs wait until run_next(); the delay each
+// job was posted with is noted.
 struct ManualLane {
     std::deque<std::function<void()>> jobs;
-    void post(std::function<void()> job) { jobs.push_back(std::move(job)); }
+    std::vector<long long> delays;
+    void post(std::chrono::milliseconds delay, std::function<void()> job)
+    {
+        delays.push_back(delay.count());
+        jobs.push_back(std::move(job));
+    }
     void run_next()
     {
         auto job = std::move(jobs.front());
@@ -22,6 +28,9 @@ struct ManualLane {
         job();
     }
 };
+
+std::chrono::steady_clock::time_point g_now {};
+std::chrono::steady_clock::time_point test_clock() { return g_now; }
 
 bridge::OrderNotice notice(int orderidx) { return { 7, orderidx, "NEWORDER" }; }
 
@@ -37,8 +46,8 @@ TEST(BoardReloads, ABurstWaitingOnTheLaneIsOneReload)
 {
     ManualLane lane;
     std::vector<std::vector<int>> reloads;
-    orders::BoardReloads board([&](std::function<void()> job) { lane.post(std::move(job)); },
-        [&](std::vector<bridge::OrderNotice> notices) { reloads.push_back(numbers(notices)); });
+    orders::BoardReloads board([&](std::chrono::milliseconds delay, std::function<void()> job) { lane.post(delay, std::move(job)); },
+        [&](std::vector<bridge::OrderNotice> notices) { reloads.push_back(numbers(notices)); }, test_clock);
     for (int i = 1; i <= 300; ++i)
         board.request({ notice(i) });
     ASSERT_EQ(lane.jobs.size(), 1u);
@@ -56,7 +65,7 @@ TEST(BoardReloads, RequestsDuringAReloadMergeIntoOneFollowUp)
     std::vector<std::vector<int>> reloads;
     orders::BoardReloads* self = nullptr;
     bool first = true;
-    orders::BoardReloads board([&](std::function<void()> job) { lane.post(std::move(job)); },
+    orders::BoardReloads board([&](std::chrono::milliseconds delay, std::function<void()> job) { lane.post(delay, std::move(job)); },
         [&](std::vector<bridge::OrderNotice> notices) {
             reloads.push_back(numbers(notices));
             if (first) {
@@ -67,7 +76,8 @@ TEST(BoardReloads, RequestsDuringAReloadMergeIntoOneFollowUp)
                 self->request({ notice(3) });
                 self->request({});
             }
-        });
+        },
+        test_clock);
     self = &board;
     board.request({ notice(1) });
     lane.run_next();
@@ -82,11 +92,34 @@ TEST(BoardReloads, AReconnectReloadCarriesNoNotices)
 {
     ManualLane lane;
     std::vector<std::vector<int>> reloads;
-    orders::BoardReloads board([&](std::function<void()> job) { lane.post(std::move(job)); },
-        [&](std::vector<bridge::OrderNotice> notices) { reloads.push_back(numbers(notices)); });
+    orders::BoardReloads board([&](std::chrono::milliseconds delay, std::function<void()> job) { lane.post(delay, std::move(job)); },
+        [&](std::vector<bridge::OrderNotice> notices) { reloads.push_back(numbers(notices)); }, test_clock);
     board.request({});
     lane.run_next();
     EXPECT_EQ(reloads, (std::vector<std::vector<int>> { {} }));
+}
+
+} // namespace
+
+namespace {
+
+TEST(BoardReloads, AFollowUpWaitsOutTheSpacingAfterThePreviousReload)
+{
+    using namespace std::chrono_literals;
+    ManualLane lane;
+    orders::BoardReloads board([&](std::chrono::milliseconds delay, std::function<void()> job) { lane.post(delay, std::move(job)); },
+        [](std::vector<bridge::OrderNotice>) { }, test_clock);
+    g_now = std::chrono::steady_clock::time_point {} + 10s;
+    board.request({ notice(1) });
+    lane.run_next(); // started at 10 s
+    g_now += 50ms;
+    board.request({ notice(2) });
+    lane.run_next();
+    g_now += 1s;
+    board.request({ notice(3) });
+    // The first reload goes at once; one 50 ms after the previous waits the
+    // rest of the spacing; one after a quiet second goes at once again.
+    EXPECT_EQ(lane.delays, (std::vector<long long> { 0, 150, 0 }));
 }
 
 } // namespace

@@ -32,13 +32,6 @@ protected:
     {
         PrinterSetupHooks hooks;
         hooks.usb_printer_present = [] { return false; };
-        hooks.local_printers = [] {
-            LocalPrinters printers;
-            printers.queues = { { "Counter", "USB" } };
-            printers.usb = { { std::string(64, 'a'), "EPSON TM-T20II", "/dev/usb/lp0" } };
-            printers.serial = { { "COM1", "직렬 포트 (ttyS0)" } };
-            return printers;
-        };
         hooks.print = [this](PrinterRecord const& record, std::string_view bytes, long long) -> Status {
             printed.push_back({ record.connection, std::string(bytes) });
             if (fail_print)
@@ -150,14 +143,8 @@ TEST_F(PrinterSetup, SetPrintLink)
     EXPECT_TRUE(said[2].starts_with("setKitchenCfg("));
 }
 
-TEST_F(PrinterSetup, PrintersOfThisPc)
+TEST_F(PrinterSetup, PrintQueueList)
 {
-    auto said = run({ "getprintlinks", "k" });
-    ASSERT_EQ(said.size(), 1u);
-    EXPECT_EQ(said[0], "setPrintLinks({target:\"k\",saved:\"inherit\",description:\"LAN 192.168.0.50:9100\","
-                       "queues:[\"Counter\"],usb:[{id:\"" + std::string(64, 'a') + "\",name:\"EPSON TM-T20II\"}],"
-                       "com:[{port:\"COM1\",name:\"직렬 포트 (ttyS0)\"}],queueError:false})");
-    EXPECT_TRUE(run({ "getprintlinks", "" })[0].starts_with("setPrintLinks({target:\"r\",saved:\"tcp|192.168.0.50|9100\""));
     EXPECT_EQ(printer_list_json({ { "Counter", "USB" }, { "주방 \"2\"", "네트워크" } }),
         R"([{"n":"Counter","p":"USB"},{"n":"주방 \"2\"","p":"네트워크"}])");
 }

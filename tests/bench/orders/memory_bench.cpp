@@ -1,0 +1,186 @@
+// What the program costs in memory on a busy board. The real program under
+// Xvfb against the reference platform, signed in, with 300 orders on the
+// board; beside it a minimal WebKitGTK window (minimal_board_window) that
+// keeps the same page open with the same 300-order list, under an Xvfb of
+// its own. The figure is the proportional set size (PSS) of each side's own
+// processes: the program, or the minimal window, with their web processes.
+// Then the same 300-order list is reloaded 1,000 times through the program's
+// real path (refreshorders: the command lane, the store call, setOrderList)
+// and the program's PSS is read again.
+
+#include "pos_rig.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using namespace bench;
+
+constexpr int order_count = 300;
+constexpr int reload_count = 1000;
+constexpr int warm_up_reloads = 100;
+// Time for the web processes to settle (garbage collection, caches) before a reading.
+constexpr auto settle = 8s;
+
+// The processes that count: the program or the minimal window, and WebKit's.
+bool counted(std::string const& name)
+{
+    return name == "tillbay" || name == "minimal_board_w" || name.rfind("WebKit", 0) == 0;
+}
+
+// The PSS of the counted processes, in MB; each one's share goes to the
+// breakdown line when one is given.
+double pss_mb(std::vector<int> const& pids, std::string* breakdown = nullptr)
+{
+    double kb = 0;
+    for (int pid : pids) {
+        std::string name = e2e::read_text("/proc/" + std::to_string(pid) + "/comm");
+        while (!name.empty() && (name.back() == '\n' || name.back() == '\r'))
+            name.pop_back();
+        if (!counted(name))
+            continue;
+        std::string rollup = e2e::read_text("/proc/" + std::to_string(pid) + "/smaps_rollup");
+        size_t at = rollup.find("\nPss:");
+        if (at == std::string::npos)
+            continue;
+        double own = std::atof(rollup.c_str() + at + 5);
+        kb += own;
+        if (breakdown) {
+            char part[96];
+            std::snprintf(part, sizeof part, "%s%s %.1f MB", breakdown->empty() ? "" : ", ", name.c_str(), own / 1024.0);
+            *breakdown += part;
+        }
+    }
+    return kb / 1024.0;
+}
+
+struct Figures {
+    std::string program_parts, minimal_parts, after_parts;
+    double program_mb = 0;
+    double minimal_mb = 0;
+    double before_reloads_mb = 0;
+    double after_reloads_mb = 0;
+    int reloads = 0;
+    std::vector<double> steps_mb;
+};
+Figures g_figures;
+
+bool reload(Rig& rig, int times)
+{
+    int before = std::atoi(rig.value_of("window.__calls").c_str());
+    for (int sent = 0; sent < times; sent += 50) {
+        rig.value_of("for(var i=0;i<" + std::to_string(std::min(50, times - sent)) + ";i++)TW.send('refreshorders');true");
+        // The bridge takes at most 256 waiting page messages: let the lane catch up.
+        e2e::wait_for([&] { return std::atoi(rig.value_of("window.__calls").c_str()) >= before + sent; }, 60s);
+    }
+    return e2e::wait_for([&] { return std::atoi(rig.value_of("window.__calls").c_str()) >= before + times; }, 120s);
+}
+
+void BM_BoardMemory(benchmark::State& state)
+{
+    auto rig = std::make_unique<Rig>();
+    if (!rig->set_up("tb-bench-memory", false)) {
+        std::fprintf(stderr, "bench_board_memory: %s\n%s\n", rig->failure.c_str(), e2e::read_text(rig->pos_log).c_str());
+        state.SkipWithError(rig->failure.c_str());
+        for (auto _ : state) { }
+        return;
+    }
+    rig->value_of("(function(){var inner=window.setOrderList;window.__calls=0;window.setOrderList=function(t){"
+                  "window.__calls++;window.__list=t;return inner.apply(this,arguments);};return true;})()");
+    Figures& f = g_figures;
+    for (auto _ : state) {
+        for (int i = 0; i < order_count; ++i)
+            rig->create_order(1 + i % 12);
+        if (!e2e::wait_for([&] { return std::atoi(rig->value_of("document.querySelectorAll('.card').length").c_str()) >= order_count; }, 60s)) {
+            state.SkipWithError("the orders did not reach the board");
+            break;
+        }
+        std::this_thread::sleep_for(settle);
+        f.program_mb = pss_mb(rig->program_pids(), &f.program_parts);
+        // TB_BENCH_HOLD=<seconds> keeps everything as it is for a closer look.
+        if (char const* hold = std::getenv("TB_BENCH_HOLD")) {
+            std::fprintf(stderr, "holding: program %d\n", rig->program.pid());
+            std::this_thread::sleep_for(std::chrono::seconds(std::atoi(hold)));
+        }
+
+        // The minimal window with the same page and the same list.
+        std::string list = rig->value_of("window.__list");
+        std::string script = rig->root + "/list.js";
+        std::string marker = rig->root + "/shown";
+        e2e::write_text(script, "window.setOrderList(" + list + ");true");
+        auto peer = e2e::Child::start({ "xvfb-run", "-a", "-s", "-screen 0 1400x900x24", TB_MINIMAL_BOARD_WINDOW,
+                                          "file://" + rig->pos + "/orders.html", script, marker },
+            { "WEBKIT_DISABLE_COMPOSITING_MODE=1", "NO_AT_BRIDGE=1" }, rig->root + "/minimal.log");
+        if (!e2e::wait_for([&] { return ::access(marker.c_str(), F_OK) == 0; }, 60s)) {
+            state.SkipWithError("the minimal window did not show the list");
+            break;
+        }
+        std::this_thread::sleep_for(settle);
+        // The minimal window and its web processes, below its xvfb-run.
+        f.minimal_mb = pss_mb(descendants_of(peer.pid()), &f.minimal_parts);
+        peer.stop();
+
+        reload(*rig, warm_up_reloads);
+        std::this_thread::sleep_for(settle);
+        f.before_reloads_mb = pss_mb(rig->program_pids());
+        // Read after every quarter, so that growth can be told from the
+        // memory a garbage collector keeps for a while.
+        bool all = true;
+        for (int quarter = 1; quarter <= 4 && all; ++quarter) {
+            all = reload(*rig, reload_count / 4);
+            std::this_thread::sleep_for(settle);
+            f.steps_mb.push_back(pss_mb(rig->program_pids(), quarter == 4 ? &f.after_parts : nullptr));
+        }
+        if (!all) {
+            state.SkipWithError("the reloads did not all arrive");
+            break;
+        }
+        f.reloads = reload_count;
+        f.after_reloads_mb = f.steps_mb.back();
+    }
+    state.SetIterationTime(1);
+    state.counters["program_mb"] = f.program_mb;
+    state.counters["minimal_mb"] = f.minimal_mb;
+    if (f.minimal_mb > 0)
+        state.counters["program/minimal"] = f.program_mb / f.minimal_mb;
+    state.counters["growth_mb"] = f.after_reloads_mb - f.before_reloads_mb;
+}
+
+BENCHMARK(BM_BoardMemory)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    end_children_on_signals();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    Figures const& f = g_figures;
+    if (f.program_mb <= 0) {
+        std::printf("board memory: nothing was measured\n");
+        return 1;
+    }
+    std::printf("board memory with %d orders: program %.1f MB PSS, minimal WebKitGTK window %.1f MB, ratio %.2f\n", order_count,
+        f.program_mb, f.minimal_mb, f.minimal_mb > 0 ? f.program_mb / f.minimal_mb : 0.0);
+    std::printf("  program: %s\n  minimal window: %s\n", f.program_parts.c_str(), f.minimal_parts.c_str());
+    std::printf("after %d reloads of the same list: %.1f MB -> %.1f MB (%+.1f MB)\n", f.reloads, f.before_reloads_mb,
+        f.after_reloads_mb, f.after_reloads_mb - f.before_reloads_mb);
+    std::printf("  after each 250 reloads:");
+    for (double mb : f.steps_mb)
+        std::printf(" %.1f MB", mb);
+    std::printf("\n  program after the reloads: %s\n", f.after_parts.c_str());
+    return 0;
+}
