@@ -302,6 +302,7 @@ void wire_families(Program& program)
     // The printer commands, and the print queue's results back to the UI thread.
     program.printing = std::make_unique<PrintingWiring>(bridge);
     program.printing->attach();
+    program.printing->connect(*program.orders);
 
     UpdateRetryHooks retry;
     retry.clear_held_back = []() -> std::string {

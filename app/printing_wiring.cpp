@@ -2,6 +2,7 @@
 
 #include "printing/print_queue.h"
 
+#include <cstdint>
 #include <string>
 
 namespace tillbay::app {
@@ -16,6 +17,8 @@ constexpr int shutdown_wait_ms = 2000;
 PrintingWiring::PrintingWiring(bridge::Bridge& bridge)
     : m_bridge(bridge)
     , m_receipt_family(m_receipts)
+    , m_kitchen_family(m_kitchen)
+    , m_action_printing(m_receipts, m_kitchen)
 {
 }
 
@@ -25,12 +28,41 @@ void PrintingWiring::attach()
 {
     m_bridge.add_family(bridge::FamilySlot::Pc, &m_setup_family);
     m_bridge.add_family(bridge::FamilySlot::Order, &m_receipt_family);
+    m_bridge.add_family(bridge::FamilySlot::Order, &m_kitchen_family);
+    m_bridge.add_family(bridge::FamilySlot::Pc, &m_kitchen_family);
     printing::print_queue().set_listener([this](bool ok, std::string const& message, long long tag) {
+        // A kitchen ticket's outcome goes into the print journal at once, on
+        // the print worker: the shorter the time between the printer taking
+        // the last byte and the journal saying so, the smaller the chance
+        // that a crash in between prints the ticket again after a restart.
+        if (tag > 0)
+            kitchen_result(ok, tag);
         std::string text = "\x01printresult</>";
         text += ok ? "1" : "0";
-        text += "</>" + message + "</>" + std::to_string(tag);
+        // The tag stays off the command: the journal has the outcome already.
+        text += "</>" + message;
         m_bridge.queue_internal(std::move(text));
     });
+}
+
+void PrintingWiring::connect(orders::OrderWiring& orders)
+{
+    orders.board().set_kitchen_printing(
+        [this](int storeidx, std::string_view list, bridge::Page& page) { m_kitchen.on_list(storeidx, list, page); });
+    orders.actions().set_printer(&m_action_printing);
+}
+
+// Runs on the print worker; the kitchen's bookkeeping has a lock of its own.
+void PrintingWiring::kitchen_result(bool ok, long long orderidx)
+{
+    if (orderidx <= 0 || orderidx > INT32_MAX)
+        return;
+    if (ok) {
+        m_kitchen.confirmed(static_cast<int>(orderidx));
+        return;
+    }
+    if (auto toast = m_kitchen.failed(static_cast<int>(orderidx)))
+        m_bridge.queue_internal("\x01toast</>" + *toast);
 }
 
 unsigned PrintingWiring::pending_jobs() const { return printing::pending_jobs(); }

@@ -224,6 +224,32 @@ bool write_line_preserving(std::string_view section, std::string_view key, std::
     return ok;
 }
 
+bool write_line_preserving(std::string_view section,
+    std::span<std::pair<std::string_view, std::string_view> const> values)
+{
+    auto path = paths::settings_path();
+    if (path.empty() || !ini::is_valid_section(section) || values.empty())
+        return false;
+    for (auto const& [key, value] : values) {
+        if (!ini::is_valid_key(key) || !ini::is_valid_value(value))
+            return false;
+    }
+    std::lock_guard lock(ini::write_lock());
+    auto content = os::read_file(path, k_max_rewrite_bytes);
+    if (!content.ok())
+        return false;
+    std::string updated = content.value();
+    for (auto const& [key, value] : values) {
+        std::string next = line_preserving_edit(updated, section, key, value);
+        wipe(updated);
+        updated = std::move(next);
+    }
+    bool ok = os::write_file_atomic(path, updated).ok();
+    wipe(content.value());
+    wipe(updated);
+    return ok;
+}
+
 std::optional<std::string> normalised_line_endings(std::string_view content)
 {
     if (content.size() < 3 || content.size() > k_max_rewrite_bytes)

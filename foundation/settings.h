@@ -16,6 +16,8 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
+#include <utility>
 #include <string>
 #include <string_view>
 
@@ -67,6 +69,11 @@ bool write_profile(std::string_view section, std::string_view key, std::optional
 // larger than k_max_rewrite_bytes, unreadable, when a name or the value
 // holds a line break, or when the replacement cannot be written.
 bool write_line_preserving(std::string_view section, std::string_view key, std::string_view value);
+// Several keys of one section in one replacement of the file: values that
+// only make sense together (a salt and the hash made with it) are written
+// all or none.
+bool write_line_preserving(std::string_view section,
+    std::span<std::pair<std::string_view, std::string_view> const> values);
 
 // The client headers and the owner sign-in key and IV: the settings value
 // when present, else the built-in value.

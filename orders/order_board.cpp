@@ -38,7 +38,7 @@ bool OrderBoard::refresh(bridge::Page& page)
     page.callback("setOrderList", json::quote(result.resultData));
     door::set_kitchen_list(kitchen_filter(result.resultData));
     if (m_hooks.kitchen_printing)
-        m_hooks.kitchen_printing(result.resultData);
+        m_hooks.kitchen_printing(signin.storeidx, result.resultData, page);
     today_summary(result.resultData, page);
     return true;
 }

@@ -33,9 +33,10 @@ struct BoardHooks {
     std::function<Result<api::StoreResult>(std::string_view command)> store_call;
     // Milliseconds of a monotonic clock, for the summary throttle.
     std::function<uint64_t()> now_ms;
-    // Gets every fetched list (automatic kitchen-ticket printing decides by
-    // itself whether it holds anything to print); may be empty.
-    std::function<void(std::string_view list_text)> kitchen_printing;
+    // Gets every fetched list with its store (automatic kitchen-ticket
+    // printing decides by itself whether it holds anything to print); may be
+    // empty.
+    std::function<void(int storeidx, std::string_view list_text, bridge::Page& page)> kitchen_printing;
 
     // The real API call and the monotonic clock.
     static BoardHooks standard();
@@ -62,6 +63,9 @@ public:
     // (success_message only when the server accepted it) and reloads the
     // board whatever happened, so the page shows the server's state.
     void run_action(std::string_view request, std::optional<std::string_view> success_message, bridge::Page& page);
+
+    // Set once at start-up, before the first list.
+    void set_kitchen_printing(decltype(BoardHooks::kitchen_printing) hook) { m_hooks.kitchen_printing = std::move(hook); }
 
 private:
     void today_summary(std::string const& list_text, bridge::Page& page);

@@ -6,6 +6,15 @@ OrderWiring::OrderWiring(bridge::Bridge& bridge)
     : m_bridge(bridge)
     , m_family(m_board)
     , m_taking(TakingHooks::standard())
+    , m_lock_family(m_lock)
+    , m_actions(m_board,
+          ActionHooks {
+              .store_call = [](std::string_view command) { return api::store_call(command); },
+              .need_lock = [this](std::string_view action, std::string_view detail,
+                               bridge::Page& page) { return m_lock.need_lock(action, detail, page); },
+              .printer = nullptr,
+          })
+    , m_action_family(m_actions)
     , m_push(m_board, bridge)
 {
 }
@@ -15,6 +24,8 @@ void OrderWiring::attach()
     m_bridge.add_family(bridge::FamilySlot::Order, &m_family);
     m_taking.hooks().refresh_orders = [this](bridge::Page& page) { m_board.refresh(page); };
     m_bridge.add_family(bridge::FamilySlot::Order, &m_taking);
+    m_bridge.add_family(bridge::FamilySlot::Order, &m_action_family);
+    m_bridge.add_family(bridge::FamilySlot::Pc, &m_lock_family);
     m_bridge.set_push_handler([this](std::vector<bridge::OrderNotice> notices) { m_push.deliver(std::move(notices)); });
 }
 

@@ -6,11 +6,13 @@
 // after the bridge exists.
 
 #include "bridge/bridge.h"
+#include "orders/order_actions.h"
 #include "orders/order_board.h"
 #include "orders/order_events.h"
 #include "orders/order_family.h"
 #include "orders/order_taking.h"
 #include "server/login_family.h"
+#include "server/staff_lock.h"
 
 namespace tillbay::orders {
 
@@ -18,7 +20,8 @@ class OrderWiring {
 public:
     explicit OrderWiring(bridge::Bridge& bridge);
 
-    // Registers the `order` families and the push handler with the bridge.
+    // Registers the `order` families (board, order taking, order actions), the lock commands
+    // (`pc` slot) and the push handler with the bridge.
     void attach();
     // Page set-up sends the order request context, starts the push channel
     // and reloads the board.
@@ -29,6 +32,7 @@ public:
     void shut_down();
 
     OrderBoard& board() { return m_board; }
+    OrderActions& actions() { return m_actions; }
     PushLink& push_link() { return m_push; }
 
 private:
@@ -36,6 +40,10 @@ private:
     OrderBoard m_board;
     OrderFamily m_family;
     OrderTakingFamily m_taking;
+    server::StaffLock m_lock;
+    server::LockFamily m_lock_family;
+    OrderActions m_actions;
+    OrderActionFamily m_action_family;
     PushLink m_push;
 };
 

@@ -52,7 +52,7 @@ struct ScriptedServer {
             return result;
         };
         h.now_ms = [this] { return now; };
-        h.kitchen_printing = [this](std::string_view list) { printed.emplace_back(list); };
+        h.kitchen_printing = [this](int, std::string_view list, bridge::Page&) { printed.emplace_back(list); };
         return h;
     }
 };

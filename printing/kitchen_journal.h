@@ -1,0 +1,66 @@
+#pragma once
+
+// The kitchen's print journal: which orders of one store (on one server)
+// got which kitchen ticket. It survives a restart, a crash and an update,
+// so an order that arrived while the POS was down still gets its ticket,
+// and nothing already printed prints again. Keyed by order number, never by
+// calendar day: an order still on the list after midnight is not new again.
+//
+// One small text file per server and store in the per-user folder, replaced
+// whole through a temporary file (flushed, then renamed), so a crash leaves
+// either the old or the new journal, never a mix. Orders that leave the list
+// leave the journal. It is also the reprint log the board shows.
+
+#include "base/result.h"
+
+#include <ctime>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tillbay::printing {
+
+// A journal holds at most this many orders; a larger file is refused whole.
+inline constexpr size_t max_journal_orders = 5000;
+inline constexpr size_t max_journal_bytes = 512 * 1024;
+inline constexpr char const* journal_magic = "TBKJ1";
+
+enum class TicketState {
+    Seen = 0,    // on a list; no automatic ticket owed yet
+    Owed = 1,    // an automatic ticket was handed to the printer and is not confirmed
+    Printed = 2, // the printer confirmed it
+    GivenUp = 3, // three attempts failed; the staff were told to print it by hand
+};
+
+struct JournalEntry {
+    int paystatus = 1;   // as of the last list
+    TicketState state = TicketState::Seen;
+    int kind = 0;        // the automatic ticket's kind (order or additional)
+    long long pickup = 0;
+    int prints = 0;      // tickets handed to the printer, automatic and manual
+    std::time_t last_print = 0;
+
+    bool operator==(JournalEntry const&) const = default;
+};
+
+struct Journal {
+    std::map<int, JournalEntry> orders;
+};
+
+// The file's text and back; a text that is not a journal reads as nothing.
+std::string journal_text(Journal const& journal);
+std::optional<Journal> parse_journal(std::string_view text);
+
+// The file of one server and store in the per-user folder; empty without one.
+std::string journal_path(std::string_view host, int port, int storeidx);
+
+// Nothing when the file does not exist or is not a journal (then the store
+// starts as on a new PC).
+std::optional<Journal> load_journal(std::string const& path);
+Status save_journal(std::string const& path, Journal const& journal);
+
+// "주방 출력 2회, 마지막 12:41"; empty when the order was never printed.
+std::string print_log_text(JournalEntry const& entry);
+
+} // namespace tillbay::printing
