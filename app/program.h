@@ -6,6 +6,7 @@
 #include "alert_wiring.h"
 #include "door_wiring.h"
 #include "main_view.h"
+#include "nav_wiring.h"
 
 #include "bridge/lane.h"
 #include "bridge/policy.h"
@@ -56,6 +57,7 @@ struct Program {
     std::unique_ptr<orders::OrderWiring> orders;
     std::unique_ptr<AlertWiring> alert;
     std::unique_ptr<DoorWiring> door;
+    std::unique_ptr<NavWiring> nav;
     UpdateStateBox update_state;
     bool test_port = false;
     bool workers_stopped = false;

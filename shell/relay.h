@@ -16,6 +16,7 @@
 
 #include "base/result.h"
 #include "os/http.h"
+#include "os/webview.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -32,7 +33,7 @@
 namespace tillbay::shell::relay {
 
 // A request body longer than this is refused (413), never relayed cut.
-inline constexpr size_t max_request_body = 4 * 1024 * 1024;
+inline constexpr size_t max_request_body = os::max_api_request_body;
 // An answer longer than this is a bad gateway (502), never passed on cut.
 inline constexpr size_t max_answer_body = 8 * 1024 * 1024;
 // Sending and receiving to the web host; name resolution and connecting
