@@ -376,9 +376,10 @@ std::string notify_config_json(NotifySettings const& s)
         colours += "{\"k\":\"" + std::string(p.name) + "\",\"n\":\"" + std::string(p.display_name) + "\",\"bg\":\""
             + hex(p.background) + "\",\"bg2\":\"" + hex(p.flash) + "\",\"sub\":\"" + hex(p.title) + "\"}";
     }
-    // The two switches are reported as the page shows them, on or off.
-    return "{\"badge\":" + std::to_string(s.badge != 0 ? 1 : 0) + ",\"repeat\":" + std::to_string(s.repeat != 0 ? 1 : 0)
-        + ",\"badgesize\":" + std::to_string(s.size_step()) + ",\"badgecolor\":\"" + std::string(entry(s.badge_color).name)
+    // The stored values, each clamped to 0-2 as the settings page reads them.
+    auto clamped = [](int value) { return std::to_string(value < 0 ? 0 : (value > 2 ? 2 : value)); };
+    return "{\"badge\":" + clamped(s.badge) + ",\"repeat\":" + clamped(s.repeat)
+        + ",\"badgesize\":" + clamped(s.badgesize) + ",\"badgecolor\":\"" + std::string(entry(s.badge_color).name)
         + "\",\"alertcolor\":\"" + std::string(entry(s.alert_color).name) + "\",\"colors\":[" + colours + "]}";
 }
 
@@ -450,7 +451,12 @@ void AlertPcFamily::set_notify(bridge::Command const& command, bridge::Page& pag
     // switches are read again with them, so that turning the badge off hides
     // it now rather than at the next start.
     m_alert.settings_changed();
-    send_config(page);
+    // The answer is the trusted command "getnotify" itself, so that it is
+    // dispatched and logged like the page's own.
+    if (m_dispatch)
+        m_dispatch("getnotify", command.generation);
+    else
+        send_config(page);
 }
 
 } // namespace tillbay::alert

@@ -222,12 +222,19 @@ public:
     AlertPcFamily(Alert& alert, AlertPort& port);
     bridge::Handled handle(bridge::Command const& command, bridge::Page& page) override;
 
+    // Dispatches a trusted command for the document of the given generation
+    // (the bridge's dispatch). `setnotify` ends with "getnotify" through it;
+    // without one it answers the page directly.
+    using Dispatch = std::function<void(std::string_view text, uint64_t generation)>;
+    void set_dispatch(Dispatch dispatch) { m_dispatch = std::move(dispatch); }
+
 private:
     void send_config(bridge::Page& page);
     void set_notify(bridge::Command const& command, bridge::Page& page);
 
     Alert& m_alert;
     AlertPort& m_port;
+    Dispatch m_dispatch;
 };
 
 // The argument text of setNotifyCfg for these settings.

@@ -23,6 +23,8 @@ AlertWiring::~AlertWiring()
 
 void AlertWiring::attach(bridge::Bridge& bridge)
 {
+    m_pc_family.set_dispatch(
+        [&bridge](std::string_view text, uint64_t generation) { bridge.dispatch(text, generation, true); });
     bridge.add_family(bridge::FamilySlot::Pc, &m_pc_family);
     bridge.add_family(bridge::FamilySlot::History, &m_history_family);
 }

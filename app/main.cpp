@@ -6,6 +6,7 @@
 // reaches are destroyed.
 
 #include "alert_wiring.h"
+#include "discovery_wiring.h"
 #include "embedded_resources.h"
 #include "main_view.h"
 #include "nav_wiring.h"
@@ -287,10 +288,25 @@ void wire_families(Program& program)
     login.update_state = [] { return g_program->update_state.get(); };
     login.send_update_state = send_update_state;
     login.send_server_down = [](bridge::Page& page) { page_script(page, the_bridge().service_state().server_down_script()); };
+    login.send_service_block = [](bridge::Page& page) {
+        page_script(page, bridge::service_block_script(the_bridge().service_state().block()));
+    };
     login.push_stop = [] { the_bridge().service_state().clear_channel_clock(); };
     program.orders->add_login_hooks(login);
     program.login_family = std::make_unique<server::LoginFamily>(std::move(login));
     bridge.add_family(bridge::FamilySlot::Login, program.login_family.get());
+
+    UpdateRetryHooks retry;
+    retry.clear_held_back = []() -> std::string {
+        auto cleared = bundle::clear_held_back();
+        return cleared.ok() ? std::string {} : cleared.error().message;
+    };
+    retry.report_state = [](std::string const& state, std::string const& message) {
+        the_bridge().queue_internal(update::updstate_command(state, message));
+    };
+    retry.start_check = [] { start_update_thread(); };
+    program.update_retry = std::make_unique<UpdateRetryFamily>(std::move(retry));
+    bridge.add_family(bridge::FamilySlot::Login, program.update_retry.get());
 
     bridge::BridgeHooks hooks;
     hooks.send_version_line = [](bridge::Page& page) {
@@ -348,7 +364,18 @@ void create_alert(Program& program)
     });
     program.alert->attach(the_bridge());
     program.alert->start();
+    program.discovery = std::make_unique<DiscoveryWiring>(the_bridge());
     program.window->start_alert_timer();
+}
+
+// The owner's back-office families, after the login, order and alert ones;
+// their pages open on the UI host.
+void create_store(Program& program)
+{
+    program.store = std::make_unique<StoreWiring>(the_bridge());
+    program.store->attach();
+    program.store->set_route_page([](std::string_view page) { g_program->nav->route_page(page); });
+    program.store->set_record_page([](std::string_view page, bool old) { g_program->nav->record_page(page, old); });
 }
 
 // The tablet door and the customer display; they start once the web view exists.
@@ -382,7 +409,7 @@ bool create_web_context(Program& program, std::optional<std::string> const& port
 {
     std::string udf = user_data_folder();
     if (!udf.empty())
-        (void)os::make_dir(udf);
+        (void)os::make_dir(udf, os::private_dir_mode);
 
     gtk::WebContextOptions options;
     options.user_data_folder = udf;
@@ -401,8 +428,8 @@ bool create_web_context(Program& program, std::optional<std::string> const& port
         return false;
     }
     if (port) {
-        program.automation = gtk::AutomationServer::start(static_cast<unsigned>(std::strtoul(port->c_str(), nullptr, 10)),
-            *program.view);
+        // Up to 15 digits: a value beyond 65535 is refused, never wrapped.
+        program.automation = gtk::AutomationServer::start(std::strtoul(port->c_str(), nullptr, 10), *program.view);
         if (!program.automation)
             log::bridge("TEST", "시험용 문을 열지 못했다 — 127.0.0.1:" + *port);
     }
@@ -470,6 +497,8 @@ void stop_workers(Program& program)
         program.nav->shut_down();
     if (program.orders)
         program.orders->shut_down();
+    // The printer search ends within a second of being cancelled.
+    program.discovery.reset();
     program.lane.stop();
     if (program.service_watch)
         program.service_watch->stop();
@@ -485,6 +514,12 @@ int run(int argc, char** argv)
     // A peer that resets while a TLS record is being written must end the
     // write with an error, not the process.
     std::signal(SIGPIPE, SIG_IGN);
+    // On a Wayland desktop GTK would pick its Wayland backend, where a window
+    // can neither keep itself above the others nor choose its place: the
+    // alert badge and the customer display need both. GTK is asked for its
+    // X11 backend (XWayland) first; a GDK_BACKEND the user set still decides.
+    if (!std::getenv("GDK_BACKEND"))
+        gdk_set_allowed_backends("x11,*");
     gtk_init(&argc, &argv);
     thread_role::mark_ui_thread();
     thread_role::set_report([](std::string_view what) { log::bridge("BUG", "화면 스레드에서 기다리는 작업: " + std::string(what)); });
@@ -493,6 +528,8 @@ int run(int argc, char** argv)
     // started with this command line and this process ends before any window.
     if (update::swap_at_start(argv))
         return 0;
+    if (GdkDisplay* display = gdk_display_get_default())
+        log::bridge("UI", std::string("화면 표시 방식: ") + G_OBJECT_TYPE_NAME(display));
 
     Program program;
     g_program = &program;
@@ -524,6 +561,7 @@ int run(int argc, char** argv)
     create_nav(program);
     wire_families(program);
     create_alert(program);
+    create_store(program);
     create_door(program);
     if (shell::read_fullscreen_file(paths::user_file("fullscreen.txt")))
         the_bridge().queue_internal("setfull</>1");

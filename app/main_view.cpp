@@ -42,8 +42,10 @@ bool MainView::allow_navigation(std::string const& address)
     // A document the policy names may load; anything else may only be a
     // sub-frame the current top document is allowed to embed. Whether it
     // really is the main frame is settled when the main frame starts loading
-    // (main_navigation_starting) or the frame's document reports itself
-    // (frame_allowed), so nothing slips through either way.
+    // (main_navigation_starting), when a frame's request leaves the web
+    // process, or when the frame's document reports itself (frame_allowed),
+    // so nothing slips through either way; a refused frame is logged once,
+    // as "frame navigation".
     auto const& policy = m_host.policy();
     if (policy.classify(address, bridge::ViewKind::Main) != bridge::PageClass::None)
         return true;
@@ -74,13 +76,12 @@ void MainView::navigation_completed(std::string const&, bool success)
     m_host.on_navigation_completed(m_navigation_counter, success);
 }
 
-bool MainView::frame_allowed(std::string const&, std::string const& frame_address)
+bool MainView::frame_allowed(std::string const& top_address, std::string const& frame_address)
 {
-    bridge::NavigationStart start;
-    start.address = frame_address;
-    start.main_frame = false;
-    return m_host.on_navigation_starting(start) == bridge::Verdict::Allow;
+    return m_host.policy().frame_allowed(top_address, frame_address, bridge::ViewKind::Main);
 }
+
+void MainView::frame_refused(std::string const&) { bridge::block_log("frame navigation"); }
 
 void MainView::page_message(gtk::PageMessage const& message)
 {

@@ -45,6 +45,7 @@ public:
     void content_loading(std::string const& address) override;
     void navigation_completed(std::string const& address, bool success) override;
     bool frame_allowed(std::string const& top_address, std::string const& frame_address) override;
+    void frame_refused(std::string const& frame_address) override;
     void page_message(gtk::PageMessage const& message) override;
     void refused(std::string_view reason) override;
     void api_request(std::unique_ptr<gtk::SchemeRequest> request) override;

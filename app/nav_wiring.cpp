@@ -94,6 +94,19 @@ void NavWiring::open_page(std::string_view name)
     });
 }
 
+void NavWiring::route_page(std::string_view name)
+{
+    m_bridge.on_ui([this, name = std::string(name)] {
+        auto page = m_bridge.current_page();
+        m_router.route(name, page);
+    });
+}
+
+void NavWiring::record_page(std::string_view name, bool old)
+{
+    m_bridge.on_ui([this, name = std::string(name), old] { m_router.record(name, old); });
+}
+
 void NavWiring::start() { m_relay.start(); }
 
 void NavWiring::shut_down() { m_relay.stop(); }

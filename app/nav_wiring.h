@@ -47,6 +47,11 @@ public:
     void add_bridge_hooks(bridge::BridgeHooks& hooks);
     // Opens a page the sign-in commands ask for; any thread.
     void open_page(std::string_view name);
+    // Routes to a page of the merchant folder for a back-office command; any thread.
+    void route_page(std::string_view name);
+    // A page that reported itself ready asks to be in the back history
+    // (an old store page when old); any thread.
+    void record_page(std::string_view name, bool old);
     // The relay workers start with the web view and stop at the end.
     void start();
     void shut_down();

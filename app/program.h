@@ -4,9 +4,12 @@
 // end of the program can stop the workers before the objects they reach go.
 
 #include "alert_wiring.h"
+#include "discovery_wiring.h"
 #include "door_wiring.h"
 #include "main_view.h"
 #include "nav_wiring.h"
+#include "store_wiring.h"
+#include "update_wiring.h"
 
 #include "bridge/lane.h"
 #include "bridge/policy.h"
@@ -54,8 +57,11 @@ struct Program {
     std::unique_ptr<gtk::AutomationServer> automation;
     std::unique_ptr<shell::ServiceWatch> service_watch;
     std::unique_ptr<server::LoginFamily> login_family;
+    std::unique_ptr<UpdateRetryFamily> update_retry;
     std::unique_ptr<orders::OrderWiring> orders;
     std::unique_ptr<AlertWiring> alert;
+    std::unique_ptr<StoreWiring> store;
+    std::unique_ptr<DiscoveryWiring> discovery;
     std::unique_ptr<DoorWiring> door;
     std::unique_ptr<NavWiring> nav;
     UpdateStateBox update_state;

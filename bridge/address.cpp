@@ -242,14 +242,33 @@ std::string web_host_with_scheme(std::string_view configured)
     return std::string(plain ? "http://" : "https://") + std::string(configured);
 }
 
+std::string with_valid_utf8(std::string_view text)
+{
+    if (is_valid_utf8(text))
+        return std::string(text);
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (size_t i = 0; i < text.size();) {
+        size_t length = utf8_sequence(text, i);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        out.append(text.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
 std::string file_address(std::string_view absolute_path)
 {
     static constexpr char digits[] = "0123456789ABCDEF";
+    static constexpr std::string_view must_encode = "\"#%<>?[\\]^`{|}";
     std::string out = "file://";
     for (char ch : absolute_path) {
         auto c = static_cast<unsigned char>(ch);
-        bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_'
-            || c == '.' || c == '~' || c == '/';
+        bool keep = c > 32 && c < 127 && must_encode.find(static_cast<char>(c)) == std::string_view::npos;
         if (keep) {
             out.push_back(static_cast<char>(c));
         } else {

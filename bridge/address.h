@@ -48,9 +48,16 @@ std::optional<Address> parse_address(std::string_view text, std::string_view ui_
 // A text that already has "://" is returned unchanged.
 std::string web_host_with_scheme(std::string_view configured_web_host);
 
-// "file://" + the absolute POSIX path, every byte outside the unreserved set
-// and "/" percent-encoded, so that the web view gets a well-formed address
-// whose decoded path is the path itself.
+// The text with every byte that does not begin a valid UTF-8 sequence
+// replaced by U+FFFD, so that a web view that refuses invalid UTF-8 as a
+// whole still gets the rest of it.
+std::string with_valid_utf8(std::string_view text);
+
+// "file://" + the absolute POSIX path with only what a URL path must not hold
+// percent-encoded: control bytes, the blank, bytes of 128 and above, and
+// " # % < > ? [ \ ] ^ ` { | }. Everything else, "@ + , ; = & $ :" included,
+// stays as it is, which is the form the web view itself reports for the
+// address, and its decoded path is the path itself.
 std::string file_address(std::string_view absolute_path);
 
 } // namespace tillbay::bridge

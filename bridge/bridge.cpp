@@ -331,10 +331,14 @@ void Bridge::page_callback(std::string_view script, std::optional<uint64_t> gene
         return;
     // The wrapper makes the script do nothing in a frame, and in a document
     // whose address changed between this check and the moment it runs.
+    // A server text with a broken byte (a menu name, a memo) must not cost
+    // the page the whole callback: the web view refuses a script that is not
+    // valid UTF-8 as a whole, so each broken byte becomes U+FFFD here.
+    std::string safe = with_valid_utf8(script);
     std::string wrapped = "(function(){if(window!==window.top||location.href!==" + json::quote(current) + ")return;";
-    wrapped += script;
+    wrapped += safe;
     wrapped += "\n})();";
-    log::bridge("JS>>", script);
+    log::bridge("JS>>", safe);
     m_host.port().execute_script(wrapped);
 }
 
@@ -359,10 +363,11 @@ void Bridge::status(std::string_view text, std::optional<uint64_t> generation)
         // message is written into the page directly.
         if (generation && *generation != document.generation)
             return;
-        m_host.port().execute_script("(function(){if(location.href!==" + json::quote(m_host.current_address())
+        m_host.port().execute_script(with_valid_utf8("(function(){if(location.href!=="
+            + json::quote(m_host.current_address())
             + ")return;var n=document.getElementById('pcAddressStatus');if(!n){n=document.createElement('div');"
               "n.id='pcAddressStatus';document.body.appendChild(n);}n.textContent="
-            + quoted + ";})();");
+            + quoted + ";})();"));
         return;
     }
     page_callback("(function(m){  if(window.setStatus) return setStatus(m);  if(window.TW && TW.toast) return "

@@ -203,7 +203,12 @@ std::string PagePolicy::guard_script(std::string_view page_script) const
     script += panels
         + ".indexOf(location.pathname)>=0;}catch(e){pf=false;}if(!pf)return;window.__pfPanel=true;}var u;try{u=new "
           "URL(location.href);}catch(e){return;}";
-    script += "var own=" + own + ".indexOf(decodeURI(u.protocol+'//'+u.host+u.pathname))>=0;";
+    // Both sides of the comparison are decoded paths: the own pages are
+    // named by their decoded file paths, and the address may carry any of
+    // them percent-encoded or not.
+    script += "var own=" + own
+        + ".indexOf(u.protocol+'//'+u.host+(function(p){try{return decodeURIComponent(p);}catch(e){return '';}})"
+          "(u.pathname))>=0;";
     script += "var local=(u.origin===" + origin + "&&" + pages + ".indexOf(u.pathname)>=0);";
     script += "if(u.origin+u.pathname===" + json::quote(m_address_page)
         + "){window.tillwave={viewinfo:function(s){var v=String(s).split('</>')[0];if(v==='back'||v==='setgpspos')"

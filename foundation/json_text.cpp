@@ -2,6 +2,7 @@
 
 #include "base/ascii.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -70,10 +71,17 @@ size_t after_key(std::string_view text, std::string_view key)
 
 std::string quote(std::string_view text)
 {
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += '"';
+    // The exact size first: the text may be a secret (a decrypted owner
+    // answer), and a buffer that grows leaves copies of it behind.
     char scratch[7];
+    size_t size = 2;
+    for (char c : text) {
+        auto escape = escape_of(static_cast<unsigned char>(c), scratch);
+        size += escape.empty() ? 1 : escape.size();
+    }
+    std::string out;
+    out.reserve(size);
+    out += '"';
     for (char c : text) {
         auto escape = escape_of(static_cast<unsigned char>(c), scratch);
         if (escape.empty())
@@ -92,6 +100,17 @@ std::string escape_bounded(char const* text, size_t buffer_size)
         return out;
     size_t const limit = buffer_size - 7;
     char scratch[7];
+    // The size first, so that the output is filled without growing: the
+    // text may carry a token or a password.
+    size_t size = 0;
+    for (char const* p = text; *p; ++p) {
+        auto escape = escape_of(static_cast<unsigned char>(*p), scratch);
+        size_t const piece = escape.empty() ? 1 : escape.size();
+        if (size + piece > limit)
+            break;
+        size += piece;
+    }
+    out.reserve(size);
     for (char const* p = text; *p; ++p) {
         char const byte = *p;
         auto escape = escape_of(static_cast<unsigned char>(byte), scratch);
@@ -183,6 +202,9 @@ bool text_field(std::string_view text, std::string_view key, std::string& out, s
         return false;
     ++at;
     size_t const room = size > 0 ? size - 1 : 0;
+    // Reserved once, so that a secret value (a token, a device key, an owner
+    // answer) never leaves a copy behind in a buffer the string outgrew.
+    out.reserve(std::min(room, text.size() - at));
     while (at < text.size() && text[at] != '"' && out.size() < room) {
         char c = text[at++];
         if (c == '\\' && at < text.size()) {

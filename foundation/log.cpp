@@ -75,7 +75,7 @@ void flatten_line_breaks(std::string& line, size_t from)
 // a short write (disk full) still counts, as the line took its share.
 bool append_line(std::string const& path, std::string_view line)
 {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, os::private_file_mode);
     if (fd < 0)
         return false;
     ssize_t n;

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tillbay::paths {
@@ -51,6 +52,15 @@ std::string settings_path()
     return dir.empty() ? std::string {} : dir + "tillbay.ini";
 }
 
+// The folder holds logs, order history and the crash report: one that an
+// earlier build made readable by others is closed again, when it is ours.
+static void make_private(std::string const& dir)
+{
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
+        (void)::chmod(dir.c_str(), st.st_mode & 07700);
+}
+
 static std::string app_data_dir()
 {
     for (char const* name : { "LOCALAPPDATA", "XDG_DATA_HOME" }) {
@@ -71,8 +81,9 @@ std::string user_dir()
         return {};
     auto dir = with_slash(base) + "TillBay";
     // Failure is ignored here: the file operation that follows reports it.
-    (void)os::make_dir(with_slash(base));
-    (void)os::make_dir(dir);
+    (void)os::make_dir(with_slash(base), os::private_dir_mode);
+    (void)os::make_dir(dir, os::private_dir_mode);
+    make_private(dir);
     return dir + "/";
 }
 

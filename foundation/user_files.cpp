@@ -96,12 +96,14 @@ std::optional<std::string> read_layout(int storeidx)
         return std::nullopt;
     if (!os::file_exists(path)) {
         // Layouts were once shared by every store; the first store to ask
-        // after the change takes the old file over as its own.
+        // after the change takes the old file over as its own. It is moved,
+        // not copied, so that it is taken over once: a layout the user later
+        // deletes stays deleted.
         auto shared = paths::user_file("layout.json");
         if (!shared.empty() && shared != path && os::file_exists(shared)) {
             auto old = os::read_file(shared, k_max_layout_bytes);
             if (old.ok() && !old.value().empty())
-                (void)os::write_file_atomic(path, old.value());
+                (void)os::rename_file(shared, path);
         }
     }
     auto content = os::read_file(path, k_max_layout_bytes);

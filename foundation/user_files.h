@@ -48,8 +48,9 @@ Status write_sound(bool on);
 
 // The store's layout file, "layout-<storeidx>.json" ("layout.json" without a
 // per-user folder). When the store has no file yet and the older shared
-// "layout.json" of the per-user folder exists, it is copied to the store's
-// name first. Nothing when there is no readable file of 1 to 262,143 bytes.
+// "layout.json" of the per-user folder exists, it becomes the store's file
+// (it is moved, so it is taken over once and a deleted layout stays
+// deleted). Nothing when there is no readable file of 1 to 262,143 bytes.
 std::optional<std::string> read_layout(int storeidx);
 // Replaces the store's layout file with the text; an empty text deletes it.
 // Failure: "배치를 저장하지 못했습니다".

@@ -146,10 +146,12 @@ Result<SecretString> store_envelope(std::string_view header, int useridx, std::s
 {
     if (header.empty() || command.empty())
         return Error::with_message("보낼 내용이 없습니다");
-    SecretString data(std::string { command });
+    SecretString data;
+    data.str().reserve(command.size() + 7 + token.size());
+    data.append(command);
     if (!token.empty() && !is_signin_command(command)) {
-        data.str().append("&token=");
-        data.str().append(token);
+        data.append("&token=");
+        data.append(token);
     }
     auto escaped_header = escape_whole(std::string(header), max_header_escaped - 6);
     auto escaped_data = escape_whole(data.str(), max_envelope - 7);

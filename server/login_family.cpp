@@ -95,6 +95,10 @@ void LoginFamily::loginready(bridge::Page& page)
     std::string id = saved_id(mode);
     if (!id.empty())
         page.callback("setSavedId", json::quote(id));
+    // The sign-in page shows a maintenance notice from the start, not only
+    // once the service block changes.
+    if (m_hooks.send_service_block)
+        m_hooks.send_service_block(page);
 }
 
 void LoginFamily::setloginmode(bridge::Command const& command, bridge::Page& page)

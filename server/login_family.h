@@ -33,6 +33,8 @@ struct LoginHooks {
     std::function<void(bridge::Page&)> send_update_state;
     // The push channel's server-down report to a page.
     std::function<void(bridge::Page&)> send_server_down;
+    // The service block (maintenance flags and notices) to a page.
+    std::function<void(bridge::Page&)> send_service_block;
     // The push channel follows the signed-in store.
     std::function<void(int storeidx)> push_store_changed;
     // Stops the push channel and clears its down clock.

@@ -31,7 +31,9 @@ Result<Staff> staff(api::Endpoint const& endpoint, std::string_view id, std::str
         return Error::with_message("아이디·비밀번호에 & 또는 = 는 쓸 수 없습니다");
 
     SecretString command("cmd=100&id=");
-    command.str().append(id).append("&pw=").append(password);
+    command.append(id);
+    command.append("&pw=");
+    command.append(password);
     auto answered = api::store_call(endpoint, 0, command.str());
     command.clear();
     if (!answered.ok())
@@ -68,7 +70,9 @@ Result<session::OwnerRecord> owner(api::Endpoint const& endpoint, std::string_vi
         return Error::with_message("아이디·비밀번호에 & 또는 = 는 쓸 수 없습니다");
 
     SecretString command("cmd=12&id=");
-    command.str().append(id).append("&password=").append(password);
+    command.append(id);
+    command.append("&password=");
+    command.append(password);
     auto answered = api::owner_exchange(endpoint, api::owner_signin_grade, 0, app_key, app_iv, command.str());
     command.clear();
     if (!answered.ok())

@@ -205,6 +205,15 @@ bridge::Handled ShellFamily::handle(bridge::Command const& command, bridge::Page
             page.status("배치를 저장하지 못했습니다");
         return bridge::Handled::Yes;
     }
+    if (name == "needbox") {
+        // The status message of a page that has neither setStatus nor
+        // TW.toast comes back here; it is shown in a box even under the test
+        // port, where a status message would only come back again.
+        std::string text = command.args_text();
+        if (!text.empty())
+            m_port.inform_box(text);
+        return bridge::Handled::Yes;
+    }
     if (name == "minimizewindow") {
         m_port.minimize();
         return bridge::Handled::Yes;

@@ -90,7 +90,8 @@ private:
 // The commands of the main window, offered to the bridge as a command family:
 // setfull, getfull, getposver, restartapp, quitapp, minimizewindow, the
 // screen preferences every page asks for first: gettheme, settheme,
-// getservice, and the signed-in store's screen layout: getlayout, savelayout.
+// getservice, the signed-in store's screen layout: getlayout, savelayout, and
+// needbox, the information box of a page that cannot show a status message.
 class ShellFamily final : public bridge::Family {
 public:
     ShellFamily(MainWindow& window, os::WindowPort& port);

@@ -238,6 +238,17 @@ int PageRouter::take_first_run_request()
     return request;
 }
 
+void PageRouter::record(std::string_view name, bool old)
+{
+    if (old ? !valid_old_page_path(name) : !valid_page_name(name))
+        return;
+    std::string entry = (old ? std::string(old_page_mark) : std::string()) + std::string(name);
+    auto newest = m_history.newest();
+    if (newest && without_query(*newest) == without_query(entry))
+        return;
+    m_history.push(std::move(entry));
+}
+
 void PageRouter::committed(std::string_view address)
 {
     if (!m_pending)

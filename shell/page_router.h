@@ -106,6 +106,11 @@ public:
     void set_first_run_request(int request) { m_first_run_request = request; }
     int take_first_run_request();
 
+    // A page that reported itself ready: it enters the history unless the
+    // newest entry already names the same file (routing has entered it with
+    // its query when it opened it).
+    void record(std::string_view name, bool old);
+
     // The main view committed a document at the address: a navigation this
     // router started is entered in the history now.
     void committed(std::string_view address);

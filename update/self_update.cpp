@@ -233,9 +233,9 @@ void run_check(Hooks const& hooks, CheckEnvironment const& env)
     auto answer = os::http::get(*endpoint, manifest_path, max_version_manifest);
     if (!answer)
         return;
+    // A manifest that names neither a program nor a UI version still goes
+    // on to the bundle step, which refuses its empty list and says so.
     auto manifest = scan_version_manifest(answer.value());
-    if (manifest.ui_version.empty() && manifest.app_version.empty())
-        return;
 
     if (!manifest.app_version.empty() && version_newer(manifest.app_version, env.program_version)) {
         set_state("app-fetch", "새 판(" + manifest.app_version + ")을 받는 중입니다 — 잠시만 기다려 주세요");

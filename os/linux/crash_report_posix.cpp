@@ -61,7 +61,8 @@ class ReportWriter {
 public:
     bool open(char const* path)
     {
-        m_fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        // Private like the logs: the stack words may hold order data.
+        m_fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         m_used = 0;
         m_failed = m_fd < 0;
         return !m_failed;

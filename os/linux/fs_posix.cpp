@@ -1,12 +1,16 @@
 #include "os/fs.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tillbay::os {
+
+// Links followed before a write gives up and writes the path itself.
+constexpr int max_links_followed = 16;
 
 static Error errno_error(std::string const& what, std::string const& path)
 {
@@ -82,19 +86,55 @@ long long file_size(std::string const& path)
     return static_cast<long long>(st.st_size);
 }
 
+// Where a write of path lands: the file a symbolic link points to (followed
+// link by link, also when the last target does not exist yet), else path.
+static std::string write_target(std::string path)
+{
+    for (int links = 0; links < max_links_followed; ++links) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
+        ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0)
+            return path;
+        target.resize(static_cast<size_t>(n));
+        if (target[0] != '/') {
+            auto slash = path.rfind('/');
+            target = (slash == std::string::npos ? std::string {} : path.substr(0, slash + 1)) + target;
+        }
+        path = std::move(target);
+    }
+    return path;
+}
+
 Status write_file_atomic(std::string const& path, std::string_view content, std::string_view temp_suffix)
 {
-    std::string temp = path + std::string(temp_suffix);
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A link is written through to its target, which keeps its mode and
+    // owner: the settings file may be a link to a shared copy, and one made
+    // private by the user stays private. A new file is private.
+    std::string target = write_target(path);
+    struct stat existing {};
+    bool exists = ::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    std::string temp = target + std::string(temp_suffix);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, private_file_mode);
     if (fd < 0)
         return errno_error("create", temp);
+    if (exists) {
+        // Only root may give a file away; anyone else keeps their own.
+        if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid())
+            (void)::fchown(fd, existing.st_uid, existing.st_gid);
+        (void)::fchmod(fd, existing.st_mode & 07777);
+    } else {
+        (void)::fchmod(fd, private_file_mode);
+    }
     bool ok = write_all(fd, content) && ::fsync(fd) == 0;
     auto error = ok ? Error {} : errno_error("write", temp);
     if (::close(fd) != 0 && ok) {
         ok = false;
         error = errno_error("close", temp);
     }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
         ok = false;
         error = errno_error("rename", temp);
     }
@@ -107,7 +147,7 @@ Status write_file_atomic(std::string const& path, std::string_view content, std:
 
 Status write_file(std::string const& path, std::string_view content)
 {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, private_file_mode);
     if (fd < 0)
         return errno_error("create", path);
     bool ok = write_all(fd, content);
@@ -120,7 +160,7 @@ Status write_file(std::string const& path, std::string_view content)
 
 Status append_file(std::string const& path, std::string_view content)
 {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, private_file_mode);
     if (fd < 0)
         return errno_error("open", path);
     ssize_t n;
@@ -148,9 +188,9 @@ Status remove_file(std::string const& path)
     return {};
 }
 
-Status make_dir(std::string const& path)
+Status make_dir(std::string const& path, unsigned mode)
 {
-    if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+    if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST)
         return errno_error("mkdir", path);
     return {};
 }

@@ -171,6 +171,8 @@ void CustomerWindow::navigation_completed(std::string const& address, bool succe
 
 bool CustomerWindow::frame_allowed(std::string const&, std::string const&) { return false; }
 
+void CustomerWindow::frame_refused(std::string const&) { log::bridge("SEC", "차단: frame navigation"); }
+
 void CustomerWindow::page_message(PageMessage const&) { log::bridge("SEC", "차단: customer message"); }
 
 void CustomerWindow::refused(std::string_view reason) { log::bridge("SEC", "차단: " + std::string(reason)); }

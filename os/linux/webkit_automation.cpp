@@ -75,6 +75,7 @@ void send_response(int fd, Response const& response)
 } // namespace
 
 struct AutomationServer::Shared {
+    unsigned port = 0;
     std::mutex lock;
     AutomationTarget* target = nullptr; // cleared when the server stops
     std::atomic<bool> stopping { false };
@@ -141,6 +142,16 @@ gboolean run_on_main_thread(gpointer data)
     return G_SOURCE_REMOVE;
 }
 
+// A header's value without the blanks around it.
+std::string header_value(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
 void serve_connection(int fd, SharedPtr shared)
 {
     std::string data;
@@ -170,11 +181,30 @@ void serve_connection(int fd, SharedPtr shared)
     std::string method = sp1 == std::string::npos ? "" : head.substr(0, sp1);
     std::string path = sp2 == std::string::npos ? "" : head.substr(sp1 + 1, sp2 - sp1 - 1);
     size_t content_length = 0;
+    int hosts = 0;
+    std::string host;
+    bool has_origin = false;
     for (size_t pos = head.find("\r\n"); pos != std::string::npos; pos = head.find("\r\n", pos + 2)) {
         size_t end = head.find("\r\n", pos + 2);
         std::string line = head.substr(pos + 2, end == std::string::npos ? std::string::npos : end - pos - 2);
         if (line.size() > 15 && g_ascii_strncasecmp(line.c_str(), "content-length:", 15) == 0)
             content_length = std::strtoull(line.c_str() + 15, nullptr, 10);
+        if (line.size() >= 5 && g_ascii_strncasecmp(line.c_str(), "host:", 5) == 0) {
+            ++hosts;
+            host = header_value(line.substr(5));
+        }
+        if (line.size() >= 7 && g_ascii_strncasecmp(line.c_str(), "origin:", 7) == 0)
+            has_origin = true;
+    }
+    // A web page the user happens to open can send requests to a loopback
+    // port too: the browser then adds an Origin header, and a page that
+    // reaches the port through a name of its own (DNS rebinding) carries
+    // that name as the Host. Only a client that addresses this endpoint by
+    // its own address and sends no Origin is served.
+    if (has_origin || hosts != 1 || host != "127.0.0.1:" + std::to_string(shared->port)) {
+        send_response(fd, Response { 403, "application/json", "{\"ok\":false,\"error\":\"forbidden\"}" });
+        ::close(fd);
+        return;
     }
     if (content_length > max_body) {
         send_response(fd, Response { 400, "application/json", "{\"ok\":false,\"error\":\"body too large\"}" });
@@ -204,8 +234,10 @@ void serve_connection(int fd, SharedPtr shared)
 
 } // namespace
 
-std::unique_ptr<AutomationServer> AutomationServer::start(unsigned port, AutomationTarget& target)
+std::unique_ptr<AutomationServer> AutomationServer::start(unsigned long port, AutomationTarget& target)
 {
+    if (port < 1 || port > 65535)
+        return nullptr;
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return nullptr;
@@ -226,6 +258,7 @@ std::unique_ptr<AutomationServer> AutomationServer::start(unsigned port, Automat
     server->m_listen_fd = fd;
     server->m_port = ntohs(address.sin_port);
     server->m_shared = std::make_shared<Shared>();
+    server->m_shared->port = server->m_port;
     server->m_shared->target = &target;
     SharedPtr shared = server->m_shared;
     server->m_thread = os::process::start_thread([fd, shared] {

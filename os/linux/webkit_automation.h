@@ -39,8 +39,10 @@ public:
 
 class AutomationServer {
 public:
-    // Listens on 127.0.0.1:port; nullptr when the port cannot be bound.
-    static std::unique_ptr<AutomationServer> start(unsigned port, AutomationTarget& target);
+    // Listens on 127.0.0.1:port; nullptr when the port is outside 1-65535 or
+    // cannot be bound. Requests that carry an Origin header, or a Host other
+    // than "127.0.0.1:<port>", are refused with 403.
+    static std::unique_ptr<AutomationServer> start(unsigned long port, AutomationTarget& target);
     ~AutomationServer();
 
     unsigned port() const { return m_port; }

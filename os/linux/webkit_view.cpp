@@ -287,10 +287,21 @@ struct WebViewSignals {
             WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(navigation);
             WebKitURIRequest* request = webkit_navigation_action_get_request(action);
             char const* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-            if (self->m_client->allow_navigation(uri ? uri : ""))
-                webkit_policy_decision_use(decision);
-            else
+            std::string address = uri ? uri : "";
+            if (!self->m_client->allow_navigation(address)) {
                 webkit_policy_decision_ignore(decision);
+                return;
+            }
+            // WebKit does not say here which frame navigates. The web
+            // process learns it when the request leaves (a frame's document
+            // request names its destination); it gets the frame verdict for
+            // this address first, on the same ordered channel as the
+            // decision, so that it can refuse a frame before it loads.
+            bool as_frame = self->m_client->frame_allowed(self->current_address(), address);
+            webkit_web_view_send_message_to_page(self->m_view,
+                webkit_user_message_new("tillbay.frameverdict", g_variant_new("(sb)", address.c_str(), as_frame)),
+                nullptr, nullptr, nullptr);
+            webkit_policy_decision_use(decision);
         });
         if (!ran) {
             webkit_policy_decision_ignore(decision);
@@ -384,13 +395,21 @@ struct WebViewSignals {
                 handled = TRUE;
                 return;
             }
+            if (std::strcmp(name, "tillbay.frameblocked") == 0 && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(s)"))) {
+                // The web process refused a frame's document before it loaded.
+                char const* frame = nullptr;
+                g_variant_get(parameters, "(&s)", &frame);
+                self->m_client->frame_refused(frame);
+                handled = TRUE;
+                return;
+            }
             if (std::strcmp(name, "tillbay.frame") == 0 && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(s)"))) {
                 char const* frame = nullptr;
                 g_variant_get(parameters, "(&s)", &frame);
                 char const* top = webkit_web_view_get_uri(view);
                 bool allowed = self->m_client->frame_allowed(top ? top : "", frame);
                 if (!allowed)
-                    log::bridge("SEC", "차단: frame navigation");
+                    self->m_client->frame_refused(frame);
                 webkit_user_message_send_reply(message,
                     webkit_user_message_new("tillbay.verdict", g_variant_new("(b)", allowed)));
                 handled = TRUE;

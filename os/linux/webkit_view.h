@@ -80,8 +80,14 @@ public:
     virtual void content_loading(std::string const& address) = 0;
     // The main frame finished loading (success false after a failure).
     virtual void navigation_completed(std::string const& address, bool success) = 0;
-    // A sub-frame got a document; false removes it again.
+    // Whether a sub-frame may hold frame_address under top_address. Asked
+    // before any navigation starts (the web process refuses a frame's
+    // document before it loads when it learns the navigation is a frame's),
+    // and when a sub-frame got a document (false removes it again). Asking
+    // logs nothing.
     virtual bool frame_allowed(std::string const& top_address, std::string const& frame_address) = 0;
+    // A sub-frame was refused its document: block-logged once.
+    virtual void frame_refused(std::string const& frame_address) = 0;
     virtual void page_message(PageMessage const& message) = 0;
     // A new window or a download was refused.
     virtual void refused(std::string_view reason) = 0;

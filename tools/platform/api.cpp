@@ -19,6 +19,11 @@ constexpr char k_bad_request[] = "요청 형식이 올바르지 않습니다";
 constexpr char k_unknown_client[] = "허용되지 않은 프로그램입니다";
 constexpr char k_expired[] = "로그인이 만료되었습니다 — 다시 로그인해 주세요";
 constexpr char k_server_error[] = "서버에서 처리하지 못했습니다. 잠시 뒤 다시 시도해 주세요";
+constexpr char k_too_large[] = "응답이 너무 커서 보내지 못했습니다 — 기간이나 개수를 줄여 주세요";
+
+// The POS reads at most this many bytes of an answer and refuses a longer
+// one whole; the platform refuses it first, with a reason the owner can act on.
+constexpr size_t k_pos_answer_limit = 8 * 1024 * 1024;
 
 std::string error_answer(std::string const& code, std::string const& message)
 {
@@ -97,6 +102,18 @@ std::string owner_answer(Reply const& reply, Keys const& keys)
     return j.dump();
 }
 
+std::string sized_store_answer(Reply const& reply)
+{
+    std::string answer = store_answer(reply);
+    return answer.size() > k_pos_answer_limit ? error_answer("9", k_too_large) : answer;
+}
+
+std::string sized_owner_answer(Reply const& reply, Keys const& keys)
+{
+    std::string answer = owner_answer(reply, keys);
+    return answer.size() > k_pos_answer_limit ? owner_answer(Reply::refuse(k_too_large, "9"), keys) : answer;
+}
+
 std::string answer_store_call(Platform& platform, Call& call, std::string const& header, std::optional<Fault>& fault)
 {
     call.kind = CallKind::Store;
@@ -123,7 +140,7 @@ std::string answer_store_call(Platform& platform, Call& call, std::string const&
     auto it = table.find(call.cmd);
     if (it == table.end())
         return error_answer("9", "지원하지 않는 요청입니다 (cmd=" + std::to_string(call.cmd) + ")");
-    return store_answer(run_command(call, it->second));
+    return sized_store_answer(run_command(call, it->second));
 }
 
 std::string answer_owner_call(Platform& platform, Call& call, std::string const& header, std::string const& data,
@@ -179,7 +196,7 @@ std::string answer_owner_call(Platform& platform, Call& call, std::string const&
     auto it = table.find(call.cmd);
     if (it == table.end())
         return owner_answer(Reply::refuse("지원하지 않는 요청입니다 (cmd=" + std::to_string(call.cmd) + ")", "9"), *keys);
-    return owner_answer(run_command(call, it->second), *keys);
+    return sized_owner_answer(run_command(call, it->second), *keys);
 }
 
 } // namespace
@@ -297,6 +314,10 @@ void serve_api_connection(Platform& platform, Conn& conn)
             conn.write_all("\x16\x03garbage<html>not json\r\n");
             return;
         case FaultKind::Refuse:
+            break;
+        case FaultKind::BadByte:
+            for (size_t at = answer.find(fault->message); at != std::string::npos; at = answer.find(fault->message, at + 1))
+                answer.replace(at, fault->message.size(), "\xFF");
             break;
         }
     }

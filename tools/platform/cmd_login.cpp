@@ -3,6 +3,8 @@
 #include "tools/platform/commands.h"
 #include "tools/platform/pcrypto.h"
 
+#include <ctime>
+
 namespace tillbay::platform {
 
 namespace {
@@ -61,9 +63,22 @@ Reply store_info(Call& call)
 Reply dashboard(Call& call)
 {
     auto& db = call.db();
-    long long day_start = now_seconds() - 86400;
-    auto store = db.query_one("SELECT shopname, storetype, openstatus, tablecount FROM stores WHERE storeidx=?", { call.storeidx });
+    // Today's figures start at local midnight: the store's past orders
+    // from yesterday evening are not today's.
+    std::time_t t = static_cast<std::time_t>(now_seconds());
+    std::tm tm {};
+    localtime_r(&t, &tm);
+    tm.tm_hour = tm.tm_min = tm.tm_sec = 0;
+    tm.tm_isdst = -1;
+    long long day_start = static_cast<long long>(std::mktime(&tm));
+    auto store = db.query_one("SELECT shopname, storetype, openstatus, tablecount, tel, address, bizname, biznumber FROM stores WHERE storeidx=?",
+        { call.storeidx });
     Json j = store;
+    // The shop's details for the store-manager page.
+    for (char const* name : { "bankname", "bankuser", "banknumber", "smscomment", "deliveryfee", "deliveryfree" }) {
+        auto row = db.query_one("SELECT value FROM settings WHERE storeidx=? AND name=?", { call.storeidx, name });
+        j[name] = row.is_null() ? "" : row["value"].get<std::string>();
+    }
     j["storeidx"] = call.storeidx;
     j["todaycount"] = db.query_int("SELECT COUNT(*) FROM orders WHERE storeidx=? AND idate>? AND status<>4 AND mergedinto=0", { call.storeidx, day_start });
     j["todayamount"] = db.query_int("SELECT COALESCE(SUM(payamount),0) FROM orders WHERE storeidx=? AND paydate>? AND status<>4", { call.storeidx, day_start });

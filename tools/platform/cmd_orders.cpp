@@ -439,7 +439,7 @@ Reply history(Call& call)
         { call.storeidx, from, to, size, (page - 1) * size });
     Json orders = Json::array();
     for (auto const& row : rows)
-        orders.push_back(order_list_entry(call.db(), row));
+        orders.push_back(history_entry(call.db(), row));
     return Reply::ok({ { "total", total }, { "page", page }, { "size", size }, { "orders", orders } });
 }
 

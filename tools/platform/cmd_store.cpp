@@ -22,6 +22,15 @@ Json rows(Call& call, std::string const& sql, std::vector<Json> const& params)
     return list;
 }
 
+// The rows with their "idate" seconds written as local time for the pages.
+Json dated(Json list, char const* format = "%Y-%m-%d %H:%M")
+{
+    for (auto& r : list)
+        if (r.contains("idate") && r["idate"].is_number_integer())
+            r["idate"] = local_time_text(r["idate"].get<long long>(), format);
+    return list;
+}
+
 std::string setting(Call& call, std::string const& name)
 {
     auto row = call.db().query_one("SELECT value FROM settings WHERE storeidx=? AND name=?", { call.storeidx, name });
@@ -72,21 +81,22 @@ Handler field_update(std::string table, std::string key, std::string key_param, 
     };
 }
 
-Handler store_column(std::string column, std::string param)
+// The `msg` member of a change's answer is the text the POS shows for it.
+Handler store_column(std::string column, std::string param, std::string done)
 {
     return [=](Call& call) {
         std::string value = call.str(param);
         if (value.empty())
             return Reply::refuse("값이 비어 있습니다");
         call.db().exec("UPDATE stores SET " + column + "=? WHERE storeidx=?", { value, call.storeidx });
-        return Reply::ok({ { "ok", true }, { column, value } });
+        return Reply::ok({ { "ok", true }, { column, value }, { "msg", done } });
     };
 }
 
-Handler settings_update(std::vector<std::pair<std::string, std::string>> names)
+Handler settings_update(std::vector<std::pair<std::string, std::string>> names, std::string done = "저장했습니다")
 {
     return [=](Call& call) {
-        Json j = { { "ok", true } };
+        Json j = { { "ok", true }, { "msg", done } };
         for (auto const& [name, param] : names) {
             put_setting(call, name, call.str(param));
             j[name] = call.str(param);
@@ -225,7 +235,9 @@ Reply product_detail(Call& call)
 
 Reply add_product(Call& call)
 {
-    if (call.str("pname").empty() || !is_number(call.str("price")) || !is_number(call.str("saleprice", "0")) || !is_number(call.str("stock", "0")))
+    // An empty sale price or stock is none: 0.
+    auto zero_or_number = [&](char const* name) { return call.str(name).empty() || is_number(call.str(name)); };
+    if (call.str("pname").empty() || !is_number(call.str("price")) || !zero_or_number("saleprice") || !zero_or_number("stock"))
         return Reply::refuse("입력값이 올바르지 않습니다");
     call.db().exec("INSERT INTO products (storeidx, pname, price, saleprice, stock, comment, photopath, idate) VALUES (?,?,?,?,?,?,?,?)",
         { call.storeidx, call.str("pname"), call.num("price"), call.num("saleprice"), call.num("stock"), call.str("comment"),
@@ -276,52 +288,40 @@ Reply shop_category(Call& call)
     return Reply::ok_text(std::to_string(matched) + "<#>" + std::to_string(changed));
 }
 
-std::pair<long long, long long> day_range(Call& call, std::string const& from_param, std::string const& to_param, int default_days)
+// "HH:MM" from 00:00 to 23:59; `optional` lets it be empty.
+bool clock_text(std::string const& s, bool optional)
 {
-    auto parse = [](std::string const& s) -> long long {
-        if (s.size() != 8 || !is_number(s))
-            return -1;
-        std::tm tm {};
-        tm.tm_year = std::stoi(s.substr(0, 4)) - 1900;
-        tm.tm_mon = std::stoi(s.substr(4, 2)) - 1;
-        tm.tm_mday = std::stoi(s.substr(6, 2));
-        tm.tm_isdst = -1;
-        return static_cast<long long>(std::mktime(&tm));
-    };
-    long long from = parse(call.str(from_param));
-    long long to = parse(call.str(to_param));
-    if (from < 0 || to < 0)
-        return { now_seconds() - default_days * 86400LL, now_seconds() + 1 };
-    return { from, to + 86400 };
+    if (s.empty())
+        return optional;
+    if (s.size() != 5 || s[2] != ':' || !is_number(s.substr(0, 2)) || !is_number(s.substr(3, 2)))
+        return false;
+    return std::stoi(s.substr(0, 2)) < 24 && std::stoi(s.substr(3, 2)) < 60;
 }
 
-Reply sales_summary(Call& call)
+Reply biz_setting(Call& call)
 {
-    auto [from, to] = day_range(call, "startday", "endday", 7);
-    Json days = rows(call, "SELECT strftime('%Y-%m-%d', paydate, 'unixepoch', 'localtime') AS day, COUNT(*) AS count, SUM(payamount) AS amount,"
-                           " SUM(CASE WHEN paymethod='CASH' THEN payamount ELSE 0 END) AS cash, SUM(CASE WHEN paymethod='CARD' THEN payamount ELSE 0 END) AS card"
-                           " FROM orders WHERE storeidx=? AND paystatus=1 AND status<>4 AND mergedinto=0 AND paydate>=? AND paydate<? GROUP BY day ORDER BY day",
-        { call.storeidx, from, to });
-    long long count = 0, amount = 0;
-    for (auto const& d : days) {
-        count += d["count"].get<long long>();
-        amount += d["amount"].get<long long>();
-    }
-    return Reply::ok({ { "count", count }, { "amount", amount }, { "days", days },
-        { "cancelcount", call.db().query_int("SELECT COUNT(*) FROM orders WHERE storeidx=? AND status=4 AND udate>=? AND udate<?", { call.storeidx, from, to }) } });
+    Json j = settings_object(call, { "opentime", "closetime", "breakstart", "breakend", "holidays" });
+    auto store = call.db().query_one("SELECT openstatus, tablecount FROM stores WHERE storeidx=?", { call.storeidx });
+    j["openstatus"] = store["openstatus"];
+    j["tablecount"] = store["tablecount"];
+    j["staff"] = rows(call, "SELECT useridx AS staffidx, name, loginid, useyn, CASE WHEN useridx IN (SELECT useridx FROM tokens"
+                            " WHERE expires>?) THEN 1 ELSE 0 END AS online FROM accounts WHERE storeidx=? AND role='staff' ORDER BY useridx",
+        { now_seconds(), call.storeidx });
+    return Reply::ok(j);
 }
 
-Reply mall_sales(Call& call)
+Reply save_biz_hours(Call& call)
 {
-    auto [from, to] = day_range(call, "startday", "endday", 7);
-    if (call.str("group") == "product") {
-        long long top = call.num("top", 10);
-        return Reply::ok({ { "rank", rows(call, "SELECT productidx, pname, SUM(qty) AS qty, SUM(amount) AS amount FROM mall_orders WHERE storeidx=? AND idate>=? AND idate<?"
-                                                " GROUP BY productidx ORDER BY amount DESC LIMIT ?",
-                                          { call.storeidx, from, to, top }) } });
-    }
-    return Reply::ok({ { "count", call.db().query_int("SELECT COUNT(*) FROM mall_orders WHERE storeidx=? AND idate>=? AND idate<? AND status<>4", { call.storeidx, from, to }) },
-        { "amount", call.db().query_int("SELECT COALESCE(SUM(amount),0) FROM mall_orders WHERE storeidx=? AND idate>=? AND idate<? AND status<>4", { call.storeidx, from, to }) } });
+    if (!clock_text(call.str("opentime"), false) || !clock_text(call.str("closetime"), false))
+        return Reply::refuse("여는 시각과 닫는 시각은 00:00 모양으로 넣어 주세요");
+    if (!clock_text(call.str("breakstart"), true) || !clock_text(call.str("breakend"), true)
+        || call.str("breakstart").empty() != call.str("breakend").empty())
+        return Reply::refuse("쉬는 시간은 시작과 끝을 00:00 모양으로 함께 넣어 주세요");
+    if (call.str("holidays").size() > 60)
+        return Reply::refuse("휴무일이 너무 깁니다");
+    for (char const* name : { "opentime", "closetime", "breakstart", "breakend", "holidays" })
+        put_setting(call, name, call.str(name));
+    return Reply::ok({ { "ok", true }, { "msg", "영업시간을 저장했습니다" } });
 }
 
 Reply add_staff(Call& call)
@@ -334,7 +334,7 @@ Reply add_staff(Call& call)
     std::string salt = random_hex(8);
     call.db().exec("INSERT INTO accounts (storeidx, role, loginid, salt, pwhash, name) VALUES (?,?,?,?,?,?)",
         { call.storeidx, "staff", call.str("loginid"), salt, sha256_hex(salt + ":" + call.str("passwd")), call.str("name") });
-    return Reply::ok({ { "ok", true }, { "staffidx", call.db().last_id() } });
+    return Reply::ok({ { "ok", true }, { "staffidx", call.db().last_id() }, { "msg", "직원을 추가했습니다" } });
 }
 
 Reply update_staff(Call& call)
@@ -348,9 +348,17 @@ Reply update_staff(Call& call)
         changed = call.db().exec("UPDATE accounts SET useyn=? WHERE useridx=? AND storeidx=? AND role='staff'", { call.str("value") == "N" ? "N" : "Y", id, call.storeidx });
         if (call.str("value") == "N")
             call.db().exec("DELETE FROM tokens WHERE useridx=?", { id });
+    } else if (mode == "passwd") {
+        std::string pw = call.str("value");
+        if (pw.size() < 4 || pw.size() > 20)
+            return Reply::refuse("비밀번호는 4~20자입니다");
+        std::string salt = random_hex(8);
+        changed = call.db().exec("UPDATE accounts SET salt=?, pwhash=? WHERE useridx=? AND storeidx=? AND role='staff'",
+            { salt, sha256_hex(salt + ":" + pw), id, call.storeidx });
+        call.db().exec("DELETE FROM tokens WHERE useridx=?", { id });
     } else
         return Reply::refuse("지원하지 않는 항목입니다");
-    return changed ? Reply::ok({ { "ok", true } }) : Reply::refuse(k_not_found);
+    return changed ? Reply::ok({ { "ok", true }, { "msg", "직원 정보를 바꿨습니다" } }) : Reply::refuse(k_not_found);
 }
 
 } // namespace
@@ -359,24 +367,51 @@ void register_store_commands(CommandTables& t)
 {
     auto& o = t.owner;
     // Shop details.
-    o[2] = store_column("shopname", "shopname");
-    o[3] = store_column("tel", "tel");
-    o[4] = store_column("bizname", "name");
-    o[5] = settings_update({ { "bankname", "bankname" }, { "bankuser", "bankuser" }, { "banknumber", "banknumber" } });
+    o[2] = store_column("shopname", "shopname", "상호를 바꿨습니다");
+    o[3] = store_column("tel", "tel", "전화번호를 바꿨습니다");
+    o[4] = store_column("bizname", "name", "대표자 이름을 바꿨습니다");
+    o[5] = settings_update({ { "bankname", "bankname" }, { "bankuser", "bankuser" }, { "banknumber", "banknumber" } }, "정산 계좌를 바꿨습니다");
     o[6] = [](Call& call) { put_setting(call, "photo_mode" + std::to_string(call.num("mode")), call.str("photopath")); return Reply::ok({ { "ok", true } }); };
     o[8] = [](Call& call) {
-        if (call.str("type") == "get")
-            return Reply::ok({ { "settings", rows(call, "SELECT name, value FROM settings WHERE storeidx=? AND (substr(name,1,8)='biz_mode' OR name='benefit')", { call.storeidx }) },
-                { "deliveryfee", setting(call, "deliveryfee") }, { "deliveryfree", setting(call, "deliveryfree") } });
-        std::string name = call.str("type") == "setbenefit" ? "benefit" : "biz_mode" + std::to_string(call.num("mode"));
+        if (call.str("type") == "get") {
+            Json modes = Json::object();
+            for (auto const& r : call.db().query("SELECT name, value FROM settings WHERE storeidx=? AND substr(name,1,8)='biz_mode'", { call.storeidx }))
+                modes[r["name"].get<std::string>().substr(8)] = r["value"];
+            return Reply::ok({ { "modes", modes }, { "benefit", setting(call, "benefit") }, { "deliveryfee", setting(call, "deliveryfee") },
+                { "deliveryfree", setting(call, "deliveryfree") } });
+        }
+        if (call.str("type") != "set" && call.str("type") != "setbenefit")
+            return Reply::refuse("지원하지 않는 요청입니다");
+        long long mode = call.num("mode", -1);
+        if (mode < 1 || mode > 9)
+            return Reply::refuse("설정 번호가 올바르지 않습니다");
+        if (call.str("value").size() > 300)
+            return Reply::refuse("값이 너무 깁니다");
+        std::string name = call.str("type") == "setbenefit" ? "benefit" : "biz_mode" + std::to_string(mode);
         put_setting(call, name, call.str("value"));
-        return Reply::ok({ { "ok", true }, { "mode", call.num("mode") } });
+        return Reply::ok({ { "ok", true }, { "mode", mode }, { "value", call.str("value") } });
     };
-    o[44] = field_update("stores", "storeidx", "storeidx", "tablecount", "value", true, "storeidx=?");
+    o[44] = [](Call& call) {
+        std::string value = call.str("value");
+        if (!is_number(value, 3) || std::stoi(value) < 0 || std::stoi(value) > 200)
+            return Reply::refuse("테이블 수는 0~200 사이 숫자로 넣어 주세요");
+        call.db().exec("UPDATE stores SET tablecount=? WHERE storeidx=?", { std::stoi(value), call.storeidx });
+        return Reply::ok({ { "ok", true }, { "tablecount", std::stoi(value) }, { "msg", "테이블 수를 저장했습니다" } });
+    };
     t.store[50] = o[50] = settings_update({ { "address", "address" }, { "lat", "lat" }, { "lng", "lng" } });
-    o[51] = settings_update({ { "smscomment", "value" } });
-    o[52] = settings_update({ { "deliveryfee", "value" } });
-    o[53] = settings_update({ { "deliveryfree", "value" } });
+    o[51] = settings_update({ { "smscomment", "value" } }, "안내 문자를 바꿨습니다");
+    o[52] = [](Call& call) {
+        if (!is_number(call.str("value"), 7))
+            return Reply::refuse("배달비는 숫자로 넣어 주세요");
+        put_setting(call, "deliveryfee", call.str("value"));
+        return Reply::ok({ { "ok", true }, { "deliveryfee", call.str("value") }, { "msg", "배달비를 바꿨습니다" } });
+    };
+    o[53] = [](Call& call) {
+        if (!is_number(call.str("value"), 8))
+            return Reply::refuse("무료 배달 금액은 숫자로 넣어 주세요");
+        put_setting(call, "deliveryfree", call.str("value"));
+        return Reply::ok({ { "ok", true }, { "deliveryfree", call.str("value") }, { "msg", "무료 배달 금액을 바꿨습니다" } });
+    };
     o[70] = [](Call& call) { return Reply::ok({ { "value", setting(call, "aisetting") } }); };
     o[71] = settings_update({ { "aisetting", "value" } });
     o[73] = [](Call& call) {
@@ -386,8 +421,8 @@ void register_store_commands(CommandTables& t)
         call.db().exec("UPDATE stores SET openstatus=? WHERE storeidx=?", { st, call.storeidx });
         return Reply::ok({ { "ok", true }, { "openstatus", st } });
     };
-    o[76] = [](Call& call) { return Reply::ok(settings_object(call, { "opentime", "closetime", "breakstart", "breakend", "holidays" })); };
-    o[77] = settings_update({ { "opentime", "opentime" }, { "closetime", "closetime" }, { "breakstart", "breakstart" }, { "breakend", "breakend" }, { "holidays", "holidays" } });
+    o[76] = biz_setting;
+    o[77] = save_biz_hours;
     o[78] = add_staff;
     o[79] = update_staff;
     o[86] = [](Call& call) { return Reply::ok(settings_object(call, { "ceoname", "bizno", "mailorderno", "sellerphone", "returnaddr", "deliverydays", "returnfeeinfo" })); };
@@ -468,15 +503,33 @@ void register_store_commands(CommandTables& t)
     };
 
     // Reviews, messages, promotions, questions.
-    o[74] = [](Call& call) { return Reply::ok({ { "reviews", rows(call, "SELECT * FROM reviews WHERE storeidx=? AND type=? ORDER BY idate DESC", { call.storeidx, call.str("type", "store") }) } }); };
+    o[74] = [](Call& call) {
+        Json list = rows(call, "SELECT r.*, COALESCE(p.pname,'') AS pname FROM reviews r LEFT JOIN products p ON p.productidx=r.productidx"
+                               " WHERE r.storeidx=? AND r.type=? ORDER BY r.idate DESC", { call.storeidx, call.str("type", "store") });
+        for (auto& r : list)
+            r["idate"] = local_time_text(r["idate"].get<long long>(), "%Y-%m-%d");
+        return Reply::ok({ { "reviews", list } });
+    };
     o[75] = field_update("reviews", "reviewidx", "reviewidx", "reply", "reply", false);
-    o[56] = [](Call& call) { return Reply::ok({ { "messages", rows(call, "SELECT msgidx, title, idate, readyn FROM messages ORDER BY msgidx DESC LIMIT 20", {}) } }); };
-    o[57] = [](Call& call) { return Reply::ok({ { "messages", rows(call, "SELECT msgidx, title, idate, readyn FROM messages WHERE msgidx<? ORDER BY msgidx DESC LIMIT 20", { call.num("lastidx") }) } }); };
+    // Notices from the platform, newest first, 20 to a page; "more" says
+    // whether an older page follows.
+    auto notices = [](Call& call, long long before) {
+        Json list = rows(call, "SELECT msgidx, title, idate, readyn FROM messages WHERE msgidx<? ORDER BY msgidx DESC LIMIT 21", { before });
+        bool more = list.size() > 20;
+        if (more)
+            list.erase(list.size() - 1);
+        for (auto& m : list)
+            m["idate"] = local_time_text(m["idate"].get<long long>(), "%Y-%m-%d");
+        return Reply::ok({ { "messages", list }, { "more", more } });
+    };
+    o[56] = [notices](Call& call) { return notices(call, 1LL << 62); };
+    o[57] = [notices](Call& call) { return notices(call, call.num("lastidx")); };
     o[58] = [](Call& call) {
         auto m = call.db().query_one("SELECT * FROM messages WHERE msgidx=?", { call.num("msgidx") });
         if (m.is_null())
             return Reply::refuse(k_not_found);
         call.db().exec("UPDATE messages SET readyn='Y' WHERE msgidx=?", { call.num("msgidx") });
+        m["idate"] = local_time_text(m["idate"].get<long long>(), "%Y-%m-%d %H:%M");
         return Reply::ok(m);
     };
     o[40] = [](Call& call) { return Reply::ok({ { "promotions", rows(call, "SELECT * FROM promotions WHERE storeidx=?", { call.storeidx }) } }); };
@@ -499,24 +552,50 @@ void register_store_commands(CommandTables& t)
         long long n = call.db().exec("DELETE FROM promotions WHERE promoidx=? AND storeidx=?", { call.num("promoidx"), call.storeidx });
         return n ? Reply::ok({ { "ok", true } }) : Reply::refuse(k_not_found);
     };
-    o[88] = [](Call& call) { return Reply::ok({ { "qna", rows(call, std::string("SELECT * FROM qna WHERE storeidx=?") + (call.str("unanswered") == "1" ? " AND answer=''" : ""), { call.storeidx }) } }); };
+    o[88] = [](Call& call) {
+        return Reply::ok({ { "qna", dated(rows(call, std::string("SELECT q.*, COALESCE(p.pname,'') AS pname FROM qna q LEFT JOIN products p ON p.productidx=q.productidx WHERE q.storeidx=?")
+                                                   + (call.str("unanswered") == "1" ? " AND q.answer=''" : "") + " ORDER BY q.idate DESC",
+                                             { call.storeidx })) } });
+    };
     o[89] = field_update("qna", "qnaidx", "qnaidx", "answer", "answer", false);
 
     // The online mall.
-    o[60] = [](Call& call) { return Reply::ok({ { "list", rows(call, "SELECT * FROM mall_orders WHERE storeidx=? AND (?=0 OR status=?) ORDER BY buyidx DESC", { call.storeidx, call.num("status"), call.num("status") }) } }); };
-    o[61] = field_update("mall_orders", "buyidx", "buyidx", "status", "status", true);
-    o[62] = [](Call& call) { return Reply::ok({ { "list", rows(call, "SELECT * FROM mall_orders WHERE storeidx=? AND status=4 ORDER BY buyidx DESC", { call.storeidx }) } }); };
+    o[60] = [](Call& call) {
+        // The newest 100 of a status (0: every status), which keeps the answer small.
+        Json list = rows(call, "SELECT * FROM mall_orders WHERE storeidx=? AND (?=0 OR status=?) ORDER BY buyidx DESC LIMIT 100",
+            { call.storeidx, call.num("status"), call.num("status") });
+        for (auto& r : list)
+            r["idate"] = local_time_text(r["idate"].get<long long>(), "%Y-%m-%d %H:%M");
+        return Reply::ok({ { "list", list } });
+    };
+    o[61] = [](Call& call) {
+        long long status = call.num("status", -1);
+        if (status < 1 || status > 3)
+            return Reply::refuse("주문 상태 값이 올바르지 않습니다");
+        long long n = call.db().exec("UPDATE mall_orders SET status=? WHERE buyidx=? AND storeidx=? AND status<>4", { status, call.num("buyidx"), call.storeidx });
+        return n ? Reply::ok({ { "ok", true }, { "status", status }, { "msg", "주문 상태를 바꿨습니다" } }) : Reply::refuse(k_not_found);
+    };
+    o[62] = [](Call& call) {
+        Json list = rows(call, "SELECT * FROM mall_orders WHERE storeidx=? AND status=4 ORDER BY buyidx DESC LIMIT 100", { call.storeidx });
+        for (auto& r : list)
+            r["idate"] = local_time_text(r["idate"].get<long long>(), "%Y-%m-%d %H:%M");
+        return Reply::ok({ { "list", list } });
+    };
     o[63] = [](Call& call) {
-        long long n = call.db().exec("UPDATE mall_orders SET status=4 WHERE buyidx=? AND storeidx=? AND status<>4", { call.num("buyidx"), call.storeidx });
+        long long n = call.db().exec("UPDATE mall_orders SET status=4 WHERE buyidx=? AND storeidx=? AND status IN (1,2)", { call.num("buyidx"), call.storeidx });
         return n ? Reply::ok({ { "ok", true } }) : Reply::refuse("취소할 수 없는 주문입니다");
     };
-    o[64] = mall_sales;
     o[65] = [](Call& call) {
-        long long n = call.db().exec("UPDATE mall_orders SET courier=?, invoiceno=?, couriercode=?, memo=?, status=2 WHERE buyidx=? AND storeidx=?",
+        if (call.str("courier").empty() || call.str("invoiceno").empty())
+            return Reply::refuse("택배사와 송장번호를 넣어 주세요");
+        long long n = call.db().exec("UPDATE mall_orders SET courier=?, invoiceno=?, couriercode=?, memo=?, status=2 WHERE buyidx=? AND storeidx=? AND status IN (1,2)",
             { call.str("courier"), call.str("invoiceno"), call.str("couriercode"), call.str("memo"), call.num("buyidx"), call.storeidx });
-        return n ? Reply::ok({ { "ok", true } }) : Reply::refuse(k_not_found);
+        return n ? Reply::ok({ { "ok", true }, { "msg", "송장을 저장했습니다" } }) : Reply::refuse(k_not_found);
     };
-    o[84] = [](Call& call) { return Reply::ok({ { "claims", rows(call, "SELECT c.*, m.pname, m.buyer FROM claims c JOIN mall_orders m ON m.buyidx=c.buyidx WHERE c.storeidx=? ORDER BY claimidx DESC", { call.storeidx }) } }); };
+    o[84] = [](Call& call) {
+        return Reply::ok({ { "claims", dated(rows(call, "SELECT c.*, m.pname, m.buyer, m.qty, m.amount FROM claims c JOIN mall_orders m ON m.buyidx=c.buyidx WHERE c.storeidx=? ORDER BY claimidx DESC",
+                                                { call.storeidx })) } });
+    };
     o[85] = [](Call& call) {
         std::string action = call.str("action");
         if (action != "approve" && action != "reject")
@@ -525,7 +604,6 @@ void register_store_commands(CommandTables& t)
             { action == "approve" ? "approved" : "rejected", call.str("rejectreason"), call.num("claimidx"), call.storeidx });
         return n ? Reply::ok({ { "ok", true } }) : Reply::refuse(k_not_found);
     };
-    o[54] = sales_summary;
 }
 
 } // namespace tillbay::platform

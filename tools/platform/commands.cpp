@@ -36,6 +36,36 @@ std::string local_time_text(long long seconds, char const* format)
     return buffer;
 }
 
+namespace {
+
+int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string percent_decode(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
+            out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 std::map<std::string, std::string> parse_form(std::string_view text)
 {
     std::map<std::string, std::string> out;
@@ -47,8 +77,8 @@ std::map<std::string, std::string> parse_form(std::string_view text)
         std::string_view pair = text.substr(start, end - start);
         if (!pair.empty()) {
             size_t eq = pair.find('=');
-            std::string name(pair.substr(0, eq));
-            std::string value = eq == std::string_view::npos ? std::string() : std::string(pair.substr(eq + 1));
+            std::string name = percent_decode(pair.substr(0, eq));
+            std::string value = eq == std::string_view::npos ? std::string() : percent_decode(pair.substr(eq + 1));
             out.emplace(std::move(name), std::move(value));
         }
         start = end + 1;
@@ -64,6 +94,7 @@ CommandTables const& command_tables()
         register_order_commands(t);
         register_menu_commands(t);
         register_store_commands(t);
+        register_sales_commands(t);
         return t;
     }();
     return tables;

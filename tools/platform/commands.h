@@ -60,14 +60,21 @@ void register_login_commands(CommandTables& t);
 void register_order_commands(CommandTables& t);
 void register_menu_commands(CommandTables& t);
 void register_store_commands(CommandTables& t);
+void register_sales_commands(CommandTables& t);
 
 CommandTables const& command_tables();
 
 // Shared helpers of the command files.
 long long now_seconds();
 std::string local_time_text(long long seconds, char const* format = "%Y-%m-%d %H:%M:%S");
-// Splits "a=1&b=2"; a pair without "=" gets an empty value.
+// Splits "a=1&b=2"; a pair without "=" gets an empty value. Names and
+// values are percent-decoded the way a web server decodes a form, so a
+// client that sends "&", "=" or a line break as %26, %3D or %0A gets it
+// through intact. A "%" not followed by two hexadecimal digits stays as it
+// is, and so does "+": the POS sends values as they are, and a "+" in a
+// telephone number or an option name is meant literally.
 std::map<std::string, std::string> parse_form(std::string_view text);
+std::string percent_decode(std::string_view text);
 
 } // namespace tillbay::platform
 

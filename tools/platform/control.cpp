@@ -155,12 +155,16 @@ HttpResponse add_fault(Platform& platform, Json const& body)
         fault.kind = FaultKind::Garbage;
     else if (kind == "refuse")
         fault.kind = FaultKind::Refuse;
+    else if (kind == "badbyte")
+        fault.kind = FaultKind::BadByte;
     else
-        return fail(400, "kind must be late, silent, close, garbage or refuse");
+        return fail(400, "kind must be late, silent, close, garbage, refuse or badbyte");
     fault.code = body.contains("code") ? (body["code"].is_string() ? body["code"].get<std::string>() : body["code"].dump()) : "9";
     fault.message = body.value("message", "요청을 처리하지 못했습니다");
     fault.count = static_cast<int>(int_field(body, "count", 1));
     fault.delay_ms = static_cast<int>(int_field(body, "delayMs", 12000));
+    if (fault.kind == FaultKind::BadByte && fault.message.empty())
+        return fail(400, "badbyte needs the text to replace as \"message\"");
     if (fault.count < 1 || fault.delay_ms < 0 || fault.delay_ms > 120000)
         return fail(400, "count must be 1 or more and delayMs at most 120000");
     platform.add_fault(fault);

@@ -64,5 +64,8 @@ struct DbError : std::runtime_error {
 void create_schema(Db& db);
 void seed_demo_data(Db& db);
 void reset_demo_data(Db& db);
+// Four months of past orders, mall orders, reviews and notices before the
+// day of `now`, the same for the same day (part of seed_demo_data).
+void seed_demo_history(Db& db, long long now);
 
 } // namespace tillbay::platform

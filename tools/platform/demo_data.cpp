@@ -129,8 +129,11 @@ void seed_demo_data(Db& db)
             " (1,'smscomment','주문이 접수되었습니다. 맛있게 준비할게요!'),(1,'deliveryfee','3000'),(1,'deliveryfree','30000'),"
             " (1,'aisetting','맵기 조절 요청은 주방 메모에 적어 주세요.'),(1,'ceoname','김민준'),(1,'bizno','214-86-53127'),"
             " (1,'mailorderno','2024-서울마포-1234'),(1,'sellerphone','010-2345-6789'),(1,'returnaddr','서울특별시 마포구 양화로 45 1층'),"
-            " (1,'deliverydays','2'),(1,'returnfeeinfo','반품 배송비 3,000원'),(1,'lat','37.5563'),(1,'lng','126.9220')");
+            " (1,'deliverydays','2'),(1,'returnfeeinfo','반품 배송비 3,000원'),(1,'lat','37.5563'),(1,'lng','126.9220'),"
+            " (1,'biz_mode1','12000'),(1,'biz_mode2','10'),(1,'biz_mode3','2'),(1,'biz_mode4','포장 주문은 15분 뒤에 찾으러 오세요.'),"
+            " (1,'benefit','리뷰를 남기시면 음료 한 잔을 드려요')");
     add_account(db, 1001, "staff", "tillbay01", "pos1234!", "카운터", "카운터");
+    add_account(db, 1002, "staff", "tillbay02", "pos5678!", "주방", "주방");
     add_account(db, 2001, "owner", "owner01", "owner1234!", "김민준", "민준사장");
 
     char const* categories[] = { "찌개·탕", "식사", "분식", "음료" };
@@ -170,6 +173,9 @@ void seed_demo_data(Db& db)
     add_group(104, "추가", "N", { { "공기밥 추가", 1000 }, { "계란후라이", 1000 } });
     add_group(105, "추가", "N", { { "공기밥 추가", 1000 } });
     add_group(107, "추가", "N", { { "치즈 추가", 1500 }, { "라면사리", 1000 } });
+    // The past comes before today's rows, so that lists numbered by insertion
+    // (the notices) keep the newest last.
+    seed_demo_history(db, now);
 
     db.exec("INSERT INTO products (productidx, storeidx, pname, price, saleprice, stock, comment, mallyn, mallcategory, idate) VALUES"
             " (501,1,'수제 김치 1kg',15000,13000,40,'매장에서 직접 담근 포기김치','Y','반찬',?),"
@@ -182,11 +188,12 @@ void seed_demo_data(Db& db)
             " (1,'store',0,'점심직장인',4,'점심시간에 빨리 나와서 좋아요.','',?),"
             " (1,'product',501,'김치러버',5,'김치가 아삭하고 딱 알맞게 익었어요.','',?)",
         { now - 86400 * 3, now - 86400, now - 86400 * 2 });
+    // Oldest first: the notice list runs by number, newest on top.
     db.exec("INSERT INTO messages (title, body, idate, readyn) VALUES"
-            " ('정기 점검 안내','이번 주 수요일 새벽 2시부터 4시까지 서버 점검이 있습니다.',?,'N'),"
+            " ('정산 안내','지난달 정산 금액이 입금되었습니다.',?,'Y'),"
             " ('새 기능 안내','결제 QR 을 여러 주문에 묶어 쓸 수 있게 되었습니다.',?,'Y'),"
-            " ('정산 안내','지난달 정산 금액이 입금되었습니다.',?,'Y')",
-        { now - 3600 * 5, now - 86400 * 4, now - 86400 * 9 });
+            " ('정기 점검 안내','이번 주 수요일 새벽 2시부터 4시까지 서버 점검이 있습니다.',?,'N')",
+        { now - 86400 * 9, now - 86400 * 4, now - 3600 * 5 });
     db.exec("INSERT INTO promotions (storeidx, title, dcrate, startdate, enddate, isactive) VALUES"
             " (1,'점심 특가',10,'2026-01-01','2026-12-31','Y')");
     db.exec("INSERT INTO mall_orders (buyidx, storeidx, productidx, pname, qty, amount, buyer, tel, address, status, idate) VALUES"

@@ -111,13 +111,16 @@ int run_init(std::string const& pos_dir, ServeOptions o)
         std::fprintf(stderr, "cannot create %s or %s\n", pos_dir.c_str(), o.data_dir.c_str());
         return 1;
     }
-    Secrets secrets;
-    ServerCertificate cert;
+    // Opening the platform once makes its secrets, its certificate and its
+    // database with the demo store and its history, anchored at today.
+    Platform platform(o);
     std::string error;
-    if (!load_or_create_secrets(o.data_dir, secrets, error) || !ensure_certificate(o.data_dir, cert, error)) {
+    if (!platform.open(error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
+    Secrets const& secrets = platform.secrets();
+    ServerCertificate const& cert = platform.certificate();
     std::string webhost = std::string(o.web_tls ? "https://" : "http://") + o.host + ":" + std::to_string(o.web_port);
     std::string ini = "[SERVER]\r\nhost=" + o.host + "\r\nwebhost=" + webhost + "\r\nport=" + std::to_string(o.api_port)
         + "\r\nrelayport=" + std::to_string(o.relay_port) + "\r\ntls=" + (o.plain ? "0" : "1") + "\r\ntlsfp=" + cert.fingerprint

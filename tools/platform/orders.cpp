@@ -203,6 +203,32 @@ Json order_list_entry(Db& db, Json const& order)
     };
 }
 
+Json history_entry(Db& db, Json const& order)
+{
+    auto lines = db.query("SELECT mname, qty FROM order_menus WHERE orderidx=? ORDER BY ordermenuidx", { order["orderidx"] });
+    std::string menus;
+    for (size_t i = 0; i < lines.size() && i < 2; ++i) {
+        if (i)
+            menus += ", ";
+        menus += lines[i]["mname"].get<std::string>() + " " + std::to_string(lines[i]["qty"].get<long long>());
+    }
+    if (lines.size() > 2)
+        menus += " 외 " + std::to_string(lines.size() - 2);
+    return {
+        { "orderidx", order["orderidx"] },
+        { "ordernum", order["ordernum"] },
+        { "tablenum", order["tablenum"] },
+        { "status", order["status"] },
+        { "paystatus", order["paystatus"] },
+        { "ordersrc", order["ordersrc"] },
+        { "totalamount", order["totalamount"] },
+        { "payamount", order["payamount"] },
+        { "paymethod", order["paymethod"] },
+        { "idate", local_time_text(order["idate"]) },
+        { "menus", menus },
+    };
+}
+
 Json order_detail(Db& db, Json const& order)
 {
     Json j = order_list_entry(db, order);

@@ -34,7 +34,10 @@ struct ServiceBlock {
     std::string message, notice;
 };
 
-enum class FaultKind { Late, Silent, Close, Garbage, Refuse };
+// BadByte: the answer goes out with every occurrence of the fault's message
+// text replaced by the byte 0xFF, which is never valid UTF-8 (a server that
+// sends a menu name or a memo in a legacy code page).
+enum class FaultKind { Late, Silent, Close, Garbage, Refuse, BadByte };
 
 struct Fault {
     std::string listener; // "api", "relay" or "web"

@@ -109,6 +109,8 @@ void serve_relay_connection(Platform& platform, Conn& conn)
         case FaultKind::Late:
             std::this_thread::sleep_for(std::chrono::milliseconds(fault->delay_ms));
             break;
+        case FaultKind::BadByte: // only API answers carry texts to break
+            break;
         }
     }
 

@@ -297,6 +297,8 @@ void serve_web_connection(Platform& platform, Conn& conn)
             write_http_response(conn, text_response(status >= 400 && status <= 599 ? status : 503, fault->message));
             return;
         }
+        case FaultKind::BadByte: // only API answers carry texts to break
+            break;
         }
     }
     HttpResponse response;

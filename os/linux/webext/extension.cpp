@@ -9,12 +9,19 @@
 //   window.chrome.webview.postMessage. Each call is sent to the UI process
 //   with the real address of the frame's document and whether it is the main
 //   frame, so a page can lie about neither.
+// - For every navigation it lets start, the UI process first sends the
+//   verdict the address would get as a frame's document. When the request
+//   leaves and names a frame as its destination (Sec-Fetch-Dest, which
+//   WebKit sets for secure addresses), a refused frame is stopped here,
+//   before anything of it loads, and the UI process is told once.
 // - For every sub-frame document it asks the UI process whether the frame is
 //   allowed under the current top document; when it is not, the frame is
 //   stopped and emptied.
 
 #include <cstring>
+#include <deque>
 #include <string>
+#include <utility>
 #include <webkit2/webkit-web-extension.h>
 
 namespace {
@@ -120,10 +127,58 @@ void on_window_object_cleared(WebKitScriptWorld* world, WebKitWebPage* page, Web
     }
 }
 
+// The frame verdicts of the latest navigations the UI process let start.
+constexpr size_t max_verdicts = 64;
+std::deque<std::pair<std::string, bool>> g_frame_verdicts;
+
+gboolean on_page_message(WebKitWebPage*, WebKitUserMessage* message, gpointer)
+{
+    char const* name = webkit_user_message_get_name(message);
+    GVariant* parameters = webkit_user_message_get_parameters(message);
+    if (!name || std::strcmp(name, "tillbay.frameverdict") != 0 || !parameters
+        || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sb)")))
+        return FALSE;
+    char const* uri = nullptr;
+    gboolean allowed = FALSE;
+    g_variant_get(parameters, "(&sb)", &uri, &allowed);
+    g_frame_verdicts.emplace_back(uri, allowed != FALSE);
+    if (g_frame_verdicts.size() > max_verdicts)
+        g_frame_verdicts.pop_front();
+    return TRUE;
+}
+
+gboolean on_send_request(WebKitWebPage* page, WebKitURIRequest* request, WebKitURIResponse*, gpointer)
+{
+    SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request);
+    char const* destination = headers ? soup_message_headers_get_one(headers, "Sec-Fetch-Dest") : nullptr;
+    if (!destination || (std::strcmp(destination, "iframe") != 0 && std::strcmp(destination, "frame") != 0))
+        return FALSE;
+    char const* uri = webkit_uri_request_get_uri(request);
+    if (!uri)
+        return FALSE;
+    for (auto it = g_frame_verdicts.rbegin(); it != g_frame_verdicts.rend(); ++it) {
+        if (it->first != uri)
+            continue;
+        if (it->second)
+            return FALSE;
+        webkit_web_page_send_message_to_view(page,
+            webkit_user_message_new("tillbay.frameblocked", g_variant_new("(s)", uri)), nullptr, nullptr, nullptr);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void on_page_created(WebKitWebExtension*, WebKitWebPage* page, gpointer)
+{
+    g_signal_connect(page, "user-message-received", G_CALLBACK(on_page_message), nullptr);
+    g_signal_connect(page, "send-request", G_CALLBACK(on_send_request), nullptr);
+}
+
 } // namespace
 
-extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtension*)
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtension* extension)
 {
     g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
         G_CALLBACK(on_window_object_cleared), nullptr);
+    g_signal_connect(extension, "page-created", G_CALLBACK(on_page_created), nullptr);
 }

@@ -194,3 +194,73 @@ TEST_F(OrdersEndToEnd, MaintenanceNoticeReachesThePageWithTheNextServiceCheck)
 }
 
 } // namespace
+
+namespace {
+
+// Order numbers as a script array.
+std::string ids_array(std::vector<long long> const& ids)
+{
+    std::string text = "[";
+    for (size_t i = 0; i < ids.size(); ++i)
+        text += (i ? "," : "") + std::to_string(ids[i]);
+    return text + "]";
+}
+
+} // namespace
+
+// A server text with a byte that is not UTF-8 (a memo or a menu name in a
+// legacy code page) costs only that character: the order list still reaches
+// the page, with U+FFFD in its place.
+TEST_F(OrdersEndToEnd, AnInvalidByteInAServerTextCostsOnlyThatCharacter)
+{
+    auto answer = e2e::http(s_at.control, "POST", "/control/faults",
+        R"({"listener":"api","kind":"badbyte","cmd":110,"count":5,"message":"@@BAD@@"})");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    long long orderidx = create_order(
+        R"({"store":1,"kind":"table","table":5,"pay":"paid","memo":"덜 맵게@@BAD@@부탁","lines":[{"mname":"김치@@BAD@@찌개","qty":1,"price":9000}]})");
+    ASSERT_GT(orderidx, 0);
+    ASSERT_TRUE(e2e::wait_for([&] { return lane_of(orderidx) == "\"new\""; }, 8s)) << e2e::read_text(s_at.bridge_log);
+    std::string card = value_of("document.querySelector('.card[data-orderidx=\"" + std::to_string(orderidx) + "\"]').textContent");
+    EXPECT_NE(card.find("김치\xEF\xBF\xBD찌개"), std::string::npos) << card;
+    EXPECT_NE(card.find("덜 맵게\xEF\xBF\xBD부탁"), std::string::npos) << card;
+}
+
+// A busy day: 600 customer orders make the order list several hundred
+// kilobytes, far beyond the 64 KB an answer was once cut at. Every one of
+// them reaches the board.
+TEST_F(OrdersEndToEnd, ABusyDayOfSixHundredOrdersIsShownWhole)
+{
+    constexpr int count = 600;
+    std::vector<long long> ids;
+    auto started = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        long long orderidx = create_order("{\"store\":1,\"kind\":\"table\",\"table\":" + std::to_string(1 + i % 12)
+            + ",\"pay\":\"paid\",\"memo\":\"단체 주문 " + std::to_string(i)
+            + "\",\"lines\":[{\"mname\":\"김치찌개\",\"qty\":2,\"price\":9000},{\"mname\":\"공기밥\",\"qty\":2,\"price\":1000}]}");
+        ASSERT_GT(orderidx, 0) << "order " << i;
+        ids.push_back(orderidx);
+    }
+    std::cout << count << " orders placed in "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count() << " ms\n";
+    std::string missing = "(function(ids){var s={};(TW.orders||[]).forEach(function(o){s[o.orderidx]=1;});"
+                          "return ids.filter(function(i){return !s[i];}).length;})("
+        + ids_array(ids) + ")";
+    EXPECT_TRUE(e2e::wait_for([&] { return value_of(missing) == "0"; }, 180s))
+        << value_of(missing) << " orders missing\n" << e2e::read_text(s_at.bridge_log).substr(0, 4000);
+    // Every order has its card.
+    std::string cards = "(function(ids){return ids.filter(function(i){return !document.querySelector("
+                        "'.card[data-orderidx=\"'+i+'\"]');}).length;})("
+        + ids_array(ids) + ")";
+    EXPECT_EQ(value_of(cards), "0");
+    // The list that reached the page was far beyond 64 KB (the log records
+    // each list's size, while the run's log budget lasts).
+    std::string log = e2e::read_text(s_at.bridge_log);
+    long long largest = 0;
+    for (size_t at = log.find("setOrderList(*** "); at != std::string::npos; at = log.find("setOrderList(*** ", at + 1))
+        largest = std::max(largest, std::atoll(log.c_str() + at + 17));
+    if (log.find("로그 상한") == std::string::npos) {
+        EXPECT_GT(largest, 65535);
+    }
+    std::cout << "largest order list " << largest << " bytes\n";
+    snapshot("05-busy-day");
+}

@@ -144,7 +144,7 @@ HttpAnswer http(int port, std::string const& method, std::string const& path, st
         ::close(fd);
         return answer;
     }
-    std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: "
+    std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\nContent-Length: "
         + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     std::string data;

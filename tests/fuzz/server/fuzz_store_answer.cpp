@@ -13,8 +13,7 @@ using namespace tillbay;
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size)
 {
     std::string_view answer(reinterpret_cast<char const*>(bytes), size);
-    api::StoreResult result;
-    api::read_store_answer(answer, result);
+    api::StoreResult const result = api::read_store_answer(answer);
     if (result.resultCode.size() > api::max_result_code || result.resultData.size() > api::max_result_data)
         std::abort();
     if (result.resultCode.size() > size || result.resultType.size() > size || result.message.size() > size

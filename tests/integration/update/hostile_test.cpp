@@ -3,6 +3,7 @@
 // outside the store, and every failure ends in its message.
 
 #include "foundation/paths.h"
+#include "foundation/settings.h"
 #include "tests/unit/update/fixture.h"
 #include "tiny_server.h"
 #include "update/bundle_store.h"
@@ -120,6 +121,32 @@ TEST_F(HostileHost, ManifestsThatBreakTheRulesAreRefusedWholesale)
     EXPECT_FALSE(fs::exists(m_dir.path() + "/../evil.js"));
     for (auto const& path : m_server.requested())
         EXPECT_EQ(path, "/v2/pos/version.json") << "no file of a refused list is fetched";
+}
+
+// A manifest that names neither a program nor a UI version still goes on to
+// the bundle step: the flag of a finished program swap is cleared and the
+// page learns why nothing was installed.
+TEST_F(HostileHost, AnEmptyManifestGoesOnToTheBundleStepAndSaysSo)
+{
+    for (auto const* manifest : { "{}", R"({"files":[],"sha256":[]})", R"({"uiVersion":"","appVersion":""})" }) {
+        SCOPED_TRACE(manifest);
+        ASSERT_TRUE(settings::write_profile("UPDATE", "restarted", "1"));
+        m_server.set("/v2/pos/version.json", manifest);
+        auto states = check();
+        EXPECT_EQ(states, (std::vector<std::pair<std::string, std::string>> { { "ui-fail",
+                              "화면 갱신을 받지 못했습니다 — 화면 묶음 목록·검증값이 올바르지 않습니다" } }));
+        EXPECT_EQ(settings::read_text("UPDATE", "restarted", 8), "") << "the swap flag is cleared";
+    }
+
+    // With a verified bundle in use the same answer keeps it.
+    auto files = pages("e");
+    serve_files(files);
+    m_server.set("/v2/pos/version.json", version_json(manifest_of("1.0", files)));
+    ASSERT_EQ(check().back().first, "app-ready");
+    m_server.set("/v2/pos/version.json", "{}");
+    auto states = check();
+    ASSERT_EQ(states.size(), 1u);
+    EXPECT_EQ(states[0].first, "ui-retained");
 }
 
 TEST_F(HostileHost, ADownloadThatDoesNotMatchItsHashKeepsTheBundleInUse)

@@ -493,6 +493,37 @@ TEST_F(AlertCommands, GetnotifyReportsTheSettingsAndThePalette)
         << answer;
 }
 
+TEST_F(AlertCommands, GetnotifyReportsTheStoredSwitchesClampedToTwo)
+{
+    struct Case {
+        int stored;
+        char const* reported;
+    };
+    for (Case c : { Case { 0, "0" }, Case { 1, "1" }, Case { 2, "2" }, Case { 5, "2" }, Case { -3, "0" } }) {
+        SCOPED_TRACE(c.stored);
+        port.stored.badge = c.stored;
+        port.stored.repeat = c.stored;
+        RecordingPage p;
+        pc.handle(command({ "getnotify" }), p);
+        ASSERT_EQ(p.callbacks.size(), 1u);
+        EXPECT_EQ(p.callbacks[0].rfind(std::string("setNotifyCfg({\"badge\":") + c.reported + ",\"repeat\":" + c.reported + ",", 0),
+            0u)
+            << p.callbacks[0];
+    }
+}
+
+TEST_F(AlertCommands, SetnotifyEndsWithTheTrustedGetnotify)
+{
+    std::vector<std::pair<std::string, uint64_t>> dispatched;
+    pc.set_dispatch([&](std::string_view text, uint64_t generation) { dispatched.emplace_back(text, generation); });
+    auto set = command({ "setnotify", "repeat", "0" });
+    set.generation = 42;
+    ASSERT_EQ(pc.handle(set, page), bridge::Handled::Yes);
+    EXPECT_EQ(dispatched, (std::vector<std::pair<std::string, uint64_t>> { { "getnotify", 42 } }));
+    EXPECT_TRUE(page.callbacks.empty()) << "the answer comes from the dispatched getnotify";
+    EXPECT_EQ(page.statuses, std::vector<std::string> { "저장했습니다" });
+}
+
 TEST_F(AlertCommands, SetnotifyNormalisesStoresAndAnswers)
 {
     struct Case {

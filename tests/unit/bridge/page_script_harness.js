@@ -74,6 +74,17 @@ function load(href) {
   return { ctx, posted, fetched, opened };
 }
 
+// With a list of addresses as the second argument, only those are checked:
+// each is an own file page and gets the page script and the bridge.
+if (process.argv[3]) {
+  for (const href of JSON.parse(process.argv[3])) {
+    const page = load(href);
+    assert.strictEqual(page.ctx.__twPageScript, true, href);
+    assert.strictEqual(typeof page.ctx.tillwave, 'object', href);
+  }
+  process.exit(0);
+}
+
 // An own file page: the page script runs, the bridge posts, ".php" requests
 // go to the API virtual host with their path and query.
 {

@@ -285,6 +285,20 @@ TEST_F(BridgeTest, PageCallbacksReachOnlyTheirDocument)
     EXPECT_TRUE(port.scripts.empty());
 }
 
+// A server text with a broken byte reaches the page with U+FFFD in its
+// place: the web view refuses a script that is not valid UTF-8 as a whole.
+TEST_F(BridgeTest, CallbacksAndStatusMessagesLeaveAsValidUtf8)
+{
+    load(orders_url);
+    bridge().current_page().callback("setOrderList", "\"{\\\"memo\\\":\\\"덜 맵게\xFF부탁\xC3\\\"}\"");
+    bridge().status("김치\xE2\x82찌개");
+    ASSERT_EQ(port.scripts.size(), 2u);
+    for (auto const& script : port.scripts)
+        EXPECT_TRUE(is_valid_utf8(script)) << script;
+    EXPECT_NE(port.scripts[0].find("덜 맵게\xEF\xBF\xBD부탁\xEF\xBF\xBD"), std::string::npos) << port.scripts[0];
+    EXPECT_NE(port.scripts[1].find("김치\xEF\xBF\xBD\xEF\xBF\xBD찌개"), std::string::npos) << port.scripts[1];
+}
+
 TEST_F(BridgeTest, StatusMessages)
 {
     load(menu_url);

@@ -1,6 +1,7 @@
 #include "bridge_fixture.h"
 
 #include "bridge/page_script.h"
+#include "foundation/json_text.h"
 
 #include <fstream>
 
@@ -219,6 +220,30 @@ TEST(PageScript, GivesEachDocumentWhatItMayHave)
     std::ofstream(file) << policy.guard_script(load_page_script());
     std::string harness = std::string(TB_SOURCE_DIR) + "/tests/unit/bridge/page_script_harness.js";
     int rc = std::system(("node '" + harness + "' '" + file.string() + "'").c_str());
+    std::filesystem::remove(file);
+    EXPECT_EQ(rc, 0);
+}
+
+// A per-user or installation folder whose name holds URL delimiters (a home
+// folder like "/home/kim@shop") still gives the own pages their bridge,
+// whether the address carries the delimiters as they are or encoded.
+TEST(PageScript, OwnPagesUnderDelimiterFoldersGetTheBridge)
+{
+    if (std::system("node --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "node is not installed";
+    std::string folder = "/home/user@example.com+a,b;c=d&e$f:g/점주";
+    PagePolicy policy(folder + "/login.html", folder + "/orders.html", folder + "/customer.html",
+        parse_address("https://shop.example.com", ui_scheme).value(), {});
+    std::string encoded = "file:///home/user%40example.com%2Ba%2Cb%3Bc%3Dd%26e%24f%3Ag/%EC%A0%90%EC%A3%BC/login.html";
+    std::string hrefs = "[" + json::quote(file_address(folder + "/login.html")) + "," + json::quote(encoded) + ","
+        + json::quote(file_address(folder + "/orders.html")) + "]";
+    EXPECT_EQ(policy.classify(encoded, ViewKind::Main), PageClass::None) << "an encoded ':' is refused by the parser";
+    EXPECT_EQ(policy.classify(file_address(folder + "/login.html"), ViewKind::Main), PageClass::Login);
+
+    auto file = std::filesystem::temp_directory_path() / ("tb_guard_at_" + std::to_string(::getpid()) + ".js");
+    std::ofstream(file) << policy.guard_script(load_page_script());
+    std::string harness = std::string(TB_SOURCE_DIR) + "/tests/unit/bridge/page_script_harness.js";
+    int rc = std::system(("node '" + harness + "' '" + file.string() + "' '" + hrefs + "'").c_str());
     std::filesystem::remove(file);
     EXPECT_EQ(rc, 0);
 }

@@ -4,6 +4,7 @@
 
 #include "foundation/log.h"
 #include "os/fs.h"
+#include "os/process.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +65,10 @@ int draining_yes() { return 1; }
         rlimit limit { 1 << 20, 1 << 20 };
         ::setrlimit(RLIMIT_STACK, &limit);
         std::printf("%d\n", overflow_stack(1L << 40));
+    } else if (mode == "thread-overflow") {
+        // A worker started the way the program starts every thread: the
+        // report needs the alternate signal stack the thread gets there.
+        os::process::start_thread([] { std::printf("%d\n", overflow_stack(1L << 40)); }).join();
     }
 }
 
@@ -195,6 +201,7 @@ TEST_F(CrashReport, WritesTheReportAndDiesOfTheSameSignal)
         { "bus", SIGBUS, true },
         // The handler runs on its own stack, and the scan stops at 3,000 lines.
         { "overflow", SIGSEGV, false, true },
+        { "thread-overflow", SIGSEGV, false, true },
     };
     std::string const self_name = fs::read_symlink("/proc/self/exe").filename().string().substr(0, 60);
 
@@ -210,6 +217,9 @@ TEST_F(CrashReport, WritesTheReportAndDiesOfTheSameSignal)
 
         auto content = os::read_file(crash_path, 1 << 20);
         ASSERT_TRUE(content.ok());
+        struct stat st {};
+        ASSERT_EQ(::stat(crash_path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << "the report is its user's alone";
         EXPECT_TRUE(content.value().ends_with("\r\n"));
         auto lines = split_lines(content.value());
         ASSERT_GE(lines.size(), 3u);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 
 using namespace tillbay;
 
@@ -184,6 +185,10 @@ TEST_F(UserFiles, LayoutPerStoreWithTheOldSharedFileTakenOver)
     EXPECT_EQ(userfiles::read_layout(3), "{\"new\":1}");
     ASSERT_TRUE(userfiles::save_layout(3, "").ok());
     EXPECT_FALSE(get("layout-3.json").has_value());
+    // A deleted layout stays deleted: the old shared file was taken over once.
+    EXPECT_EQ(userfiles::read_layout(3), std::nullopt);
+    EXPECT_FALSE(get("layout.json").has_value());
+    EXPECT_EQ(userfiles::read_layout(5), std::nullopt) << "another store does not get it again";
     ASSERT_TRUE(userfiles::save_layout(3, "").ok());
 
     put("layout-4.json", "");
@@ -206,6 +211,27 @@ TEST_F(UserFiles, WithoutAPerUserFolderFilesLieNextToTheProgram)
     EXPECT_EQ(userfiles::read_layout(7), "{}");
     ASSERT_TRUE(userfiles::write_theme(true).ok());
     EXPECT_TRUE(std::filesystem::exists(exe + "theme.txt"));
+}
+
+// The per-user folder holds orders, logs and the crash report: it and the
+// files in it are its user's alone, also when an earlier build made the
+// folder readable by others.
+TEST_F(UserFiles, TheFolderAndItsFilesArePrivate)
+{
+    ::umask(022);
+    auto mode_of = [](std::string const& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 07777u;
+    };
+    ASSERT_TRUE(userfiles::save_history(7, "[1]").ok());
+    ASSERT_TRUE(userfiles::save_layout(7, "{}").ok());
+    EXPECT_EQ(mode_of(m_user), 0700u);
+    EXPECT_EQ(mode_of(m_user + "history-7.json"), 0600u);
+    EXPECT_EQ(mode_of(m_user + "layout-7.json"), 0600u);
+
+    ::chmod(m_user.c_str(), 0755);
+    EXPECT_EQ(paths::user_dir(), m_user);
+    EXPECT_EQ(mode_of(m_user), 0700u);
 }
 
 TEST_F(UserFiles, MerchantFileIsOnlyDeleted)

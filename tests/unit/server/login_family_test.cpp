@@ -84,6 +84,7 @@ protected:
         h.update_state = [this] { return update; };
         h.send_update_state = [this](bridge::Page&) { events.push_back("update state"); };
         h.send_server_down = [this](bridge::Page&) { events.push_back("server down"); };
+        h.send_service_block = [](bridge::Page& page) { page.callback("setServiceBlock", R"(0,0,0,"","",0)"); };
         h.push_store_changed = [this](int store) { events.push_back("push store " + std::to_string(store)); };
         h.push_stop = [this] { events.push_back("push stop"); };
         return h;
@@ -123,17 +124,20 @@ TEST_F(LoginFamilyTest, LoginReadyAndModeFollowTheSavedIds)
 {
     ASSERT_TRUE(settings::write_profile("LOGIN", "id", "kim"));
     ASSERT_TRUE(settings::write_profile("LOGIN", "merchid", "boss"));
-    EXPECT_EQ(run({ "loginready" }), (std::vector<std::string> { R"(setLoginMode("pos"))", R"(setSavedId("kim"))" }));
+    // The service block follows, so that a maintenance notice shows on the sign-in page from the start.
+    EXPECT_EQ(run({ "loginready" }),
+        (std::vector<std::string> { R"(setLoginMode("pos"))", R"(setSavedId("kim"))", R"(setServiceBlock(0,0,0,"","",0))" }));
     EXPECT_EQ(events, (std::vector<std::string> { "update state", "server down" }));
 
     EXPECT_EQ(run({ "setloginmode", "merch" }), (std::vector<std::string> { R"(setSavedId("boss"))" }));
-    EXPECT_EQ(run({ "loginready" }), (std::vector<std::string> { R"(setLoginMode("merch"))", R"(setSavedId("boss"))" }));
+    EXPECT_EQ(run({ "loginready" }),
+        (std::vector<std::string> { R"(setLoginMode("merch"))", R"(setSavedId("boss"))", R"(setServiceBlock(0,0,0,"","",0))" }));
     // Anything but "merch" is the POS mode.
     EXPECT_EQ(run({ "setloginmode", "MERCH" }), (std::vector<std::string> { R"(setSavedId("kim"))" }));
     EXPECT_NE(ini().find("mode=pos"), std::string::npos);
 
     ASSERT_TRUE(settings::write_profile("LOGIN", "id", std::nullopt));
-    EXPECT_EQ(run({ "loginready" }), (std::vector<std::string> { R"(setLoginMode("pos"))" }));
+    EXPECT_EQ(run({ "loginready" }), (std::vector<std::string> { R"(setLoginMode("pos"))", R"(setServiceBlock(0,0,0,"","",0))" }));
     EXPECT_EQ(run({ "setloginmode", "pos" }), (std::vector<std::string> { R"(setSavedId(""))" }));
 }
 

@@ -53,7 +53,12 @@ struct FakePort final : os::WindowPort {
         ++questions;
         return answer_yes;
     }
-    void inform_box(std::string_view) override { ++boxes; }
+    void inform_box(std::string_view text) override
+    {
+        ++boxes;
+        box_texts.emplace_back(text);
+    }
+    std::vector<std::string> box_texts;
 };
 
 std::string temp_dir()
@@ -253,6 +258,28 @@ TEST(ShellFamily, AnswersItsCommandsAndLeavesOthers)
 
     bridge::Command other { { "getprintcfg" } };
     EXPECT_EQ(family.handle(other, page), bridge::Handled::No);
+}
+
+// A page without setStatus sends its status message back as needbox: it
+// shows in a box, also under the test port, and is never answered with
+// another status message (which would come back again).
+TEST(ShellFamily, NeedboxShowsTheMessageInABox)
+{
+    FakePort port;
+    MainWindow::Context context;
+    context.port = &port;
+    context.test_port = [] { return true; };
+    MainWindow window(context);
+    ShellFamily family(window, port);
+    RecordingPage page;
+
+    EXPECT_EQ(family.handle(bridge::Command { { "needbox", "저장했습니다" } }, page), bridge::Handled::Yes);
+    EXPECT_EQ(family.handle(bridge::Command { { "needbox", "가</>나" } }, page), bridge::Handled::Yes);
+    EXPECT_EQ(family.handle(bridge::Command { { "needbox", "" } }, page), bridge::Handled::Yes);
+    EXPECT_EQ(family.handle(bridge::Command { { "needbox" } }, page), bridge::Handled::Yes);
+    EXPECT_EQ(port.box_texts, (std::vector<std::string> { "저장했습니다", "가</>나" }));
+    EXPECT_TRUE(page.statuses.empty());
+    EXPECT_TRUE(page.calls.empty());
 }
 
 // getlayout and savelayout keep the signed-in store's layout in the per-user
