@@ -96,6 +96,7 @@
   }
 
   function askDash() {
+    TW.homeAsked = true;
     TW.byId('dashGrid').classList.add('loading');
     TW.send('getmaindash');
   }
