@@ -240,7 +240,10 @@ TEST_F(StoreEndToEnd, FromTheOrderBoardToTheBackOfficeAndBack)
     snapshot("nav-3-menu");
     ASSERT_TRUE(send_and_wait("storehours", "storehours.html"));
     // The same page again is one history entry: back still reaches the menu.
-    ASSERT_TRUE(send_and_wait("storehours", "storehours.html"));
+    std::string before = e2e::json_field(doc(), "generation");
+    value_of("tillwave.viewinfo('storehours');true");
+    ASSERT_TRUE(e2e::wait_for([&] { return e2e::json_field(doc(), "generation") != before; }, 8s));
+    ASSERT_TRUE(on_page("storehours.html"));
     value_of("document.getElementById('backBtn').click();true");
     ASSERT_TRUE(on_page("menu.html")) << doc();
     value_of("document.getElementById('backBtn').click();true");
@@ -260,6 +263,9 @@ TEST_F(StoreEndToEnd, FromTheOrderBoardToTheBackOfficeAndBack)
     EXPECT_TRUE(shown("!document.getElementById('prefSound').classList.contains('on')"));
     EXPECT_TRUE(shown("document.getElementById('prefTouch').querySelector('[data-value=on]').classList.contains('primary')"));
     snapshot("settings-pc");
+    value_of("(function(){var b=document.getElementById('posSettingsBody');b.scrollTop=b.scrollHeight;return true;})()");
+    EXPECT_TRUE(shown("document.querySelectorAll('#prefBadgeColour button').length>0"));
+    snapshot("settings-pc-alert");
     value_of("document.getElementById('prefSound').click();document.getElementById('prefTouch').querySelector('[data-value=auto]').click();"
              "TW.settings.close();true");
     EXPECT_TRUE(shown("document.getElementById('prefSound').classList.contains('on')"));
