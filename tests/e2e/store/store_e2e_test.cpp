@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -311,6 +313,28 @@ TEST_F(StoreEndToEnd, PageApiRequestsGoThroughTheRelay)
     EXPECT_EQ(preflight.find("\"204 text/plain; charset=utf-8 "), 0u) << preflight;
     EXPECT_EQ(requests_after(seq).find("x_api.php"), std::string::npos);
     EXPECT_EQ(requests_after(seq).find("admin.php"), std::string::npos);
+
+    // A web host that takes the request and never answers: the page gets
+    // 504 once the relay gives up, and the window answers all the while.
+    auto fault = e2e::http(s_at.control, "POST", "/control/faults", R"({"listener":"web","kind":"silent"})");
+    ASSERT_EQ(fault.status, 200) << fault.body;
+    value_of("window.__r='';fetch('/merchant/x_api.php?silent=1').then(function(r){return r.text().then(function(t){"
+             "window.__r=r.status+' '+t;});});true");
+    auto asked = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(value_of("window.__r"), "\"\"");
+    EXPECT_EQ(value_of("6*7"), "42");
+    // A bridge command is answered meanwhile.
+    value_of("document.documentElement.setAttribute('data-theme','x');TW.send('gettheme');true");
+    EXPECT_TRUE(shown("document.documentElement.getAttribute('data-theme')==='light'", 3s));
+    EXPECT_EQ(value_of("window.__r"), "\"\"");
+    std::string silent;
+    EXPECT_TRUE(e2e::wait_for([&] { silent = value_of("window.__r"); return silent.size() > 2; }, 25s));
+    EXPECT_EQ(silent, "\"504 {\\\"ok\\\":false,\\\"why\\\":\\\"relay\\\"}\"");
+    auto waited = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - asked).count();
+    EXPECT_GE(waited, 7);
+    EXPECT_LE(waited, 20);
+    std::cout << "[ measured ] silent web host answered 504 after " << waited << " s\n";
 }
 
 } // namespace
