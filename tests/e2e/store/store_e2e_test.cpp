@@ -254,6 +254,20 @@ TEST_F(StoreEndToEnd, FromTheOrderBoardToTheBackOfficeAndBack)
     EXPECT_TRUE(e2e::wait_for([] { return on_class(2); }, 10s)) << doc();
     snapshot("nav-4-orders-again");
 
+    // A page the bundle lacks: the user is told, and pressing twice starts
+    // one bundle fetch.
+    long long seq = last_seq();
+    value_of("tillwave.viewinfo('openmerch</>nosuch.html');tillwave.viewinfo('openmerch</>nosuch.html');true");
+    EXPECT_TRUE(e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("사본 없음 — 갱신을 다시 받는다: merchant/nosuch.html") != std::string::npos; }, 5s));
+    EXPECT_TRUE(e2e::wait_for([&] { return requests_after(seq).find("/v2/pos/version.json") != std::string::npos; }, 15s)) << requests_after(seq);
+    std::this_thread::sleep_for(2s);
+    std::string fetched = requests_after(seq);
+    size_t manifests = 0;
+    for (size_t at = fetched.find("/v2/pos/version.json"); at != std::string::npos; at = fetched.find("/v2/pos/version.json", at + 1))
+        ++manifests;
+    EXPECT_EQ(manifests, 1u) << fetched;
+    EXPECT_TRUE(on_class(2));
+
     // "POS 설정" on the owner's home page opens the order board with its
     // settings panel at the PC's own section.
     ASSERT_TRUE(send_and_wait("gomain", "home.html")) << doc();
