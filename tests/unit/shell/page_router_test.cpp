@@ -186,6 +186,23 @@ TEST_F(Routing, OnlyCommittedDocumentsEnterTheHistory)
     EXPECT_EQ(history(), std::vector<std::string> { "home.html" });
 }
 
+// A page's ready report adds to the history only what routing did not: the
+// page it routed to (with its query) is not entered twice.
+TEST_F(Routing, AReadyReportEntersOnlyWhatRoutingDidNot)
+{
+    router.route("menu.html?mode=add", page);
+    commit_last();
+    router.record("menu.html", false);
+    EXPECT_EQ(history(), std::vector<std::string> { "menu.html?mode=add" });
+    router.record("old.html", true);
+    router.record("old.html", true);
+    router.record("../x.html", false);
+    router.record("a/../b.html", true);
+    EXPECT_EQ(history(), (std::vector<std::string> { "menu.html?mode=add", "old:old.html" }));
+    run({ "back" });
+    EXPECT_EQ(navigations.back(), std::string(origin) + "/merchant/menu.html?mode=add");
+}
+
 TEST_F(Routing, BackAfterTwoPagesReopensTheFirstAndBackOnTheFirstOpensTheBoard)
 {
     run({ "openmerch", "home.html" });
