@@ -46,6 +46,8 @@ void AlertWiring::tick()
     log::guarded("알림 타이머 실패", [&] { m_alert.tick(); });
 }
 
+void AlertWiring::play_test_sound() { m_desktop.play(os::Sound::NonTable); }
+
 void AlertWiring::flash_ended()
 {
     log::guarded("알림 깜빡임 종료 실패", [&] { m_alert.flash_end(); });

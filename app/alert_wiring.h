@@ -26,6 +26,8 @@ public:
     void shut_down();
     // Timer 41.
     void tick();
+    // The new-order sound once, for the settings page's test button.
+    void play_test_sound();
 
 private:
     void flash_ended() override;

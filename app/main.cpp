@@ -9,6 +9,7 @@
 #include "discovery_wiring.h"
 #include "embedded_resources.h"
 #include "main_view.h"
+#include "nav_wiring.h"
 #include "program.h"
 
 #include "base/thread_role.h"
@@ -141,19 +142,15 @@ void send_service_state(bridge::Page& page)
 }
 
 // Opens a page the sign-in commands ask for: the two local pages as files,
-// every other page from the UI bundle. The sign-ins run on the command lane,
-// so the navigation itself is handed to the UI thread.
+// every other page through the page routing. The sign-ins run on the command
+// lane; the navigation itself is handed to the UI thread.
 void open_page(std::string_view name)
 {
-    the_bridge().on_ui([name = std::string(name)] {
-        if (name == "login.html" || name == "orders.html")
-            g_program->view->host().open_local_page(name);
-        else
-            g_program->view->navigate(bridge::ui_origin() + "/" + name);
-    });
+    if (g_program->nav)
+        g_program->nav->open_page(name);
 }
 
-void start_update_thread()
+void start_update_thread(std::function<void()> finished = {})
 {
     update::Hooks hooks;
     hooks.state = [](std::string const& state, std::string const& message) {
@@ -164,6 +161,7 @@ void start_update_thread()
         g_program->app_queue->post_text(shell::AppMessageId::UpdateFailed, 0, error);
     };
     hooks.status = [](std::string const& message) { the_bridge().queue_internal("\x01toast</>" + message); };
+    hooks.finished = std::move(finished);
     update::start_thread(std::move(hooks));
 }
 
@@ -312,7 +310,7 @@ void wire_families(Program& program)
     retry.report_state = [](std::string const& state, std::string const& message) {
         the_bridge().queue_internal(update::updstate_command(state, message));
     };
-    retry.start_check = start_update_thread;
+    retry.start_check = [] { start_update_thread(); };
     program.update_retry = std::make_unique<UpdateRetryFamily>(std::move(retry));
     bridge.add_family(bridge::FamilySlot::Login, program.update_retry.get());
 
@@ -340,7 +338,25 @@ void wire_families(Program& program)
         send_update_state(page);
     };
     program.orders->add_bridge_hooks(hooks);
+    program.nav->add_bridge_hooks(hooks);
     bridge.set_hooks(std::move(hooks));
+}
+
+// Navigation, the page API relay and the PC preferences.
+void create_nav(Program& program)
+{
+    program.nav = std::make_unique<NavWiring>(*program.policy, *program.view,
+        NavWiring::Context {
+            [] { return g_program->update_state.get(); },
+            [](server::UpdateState state) { g_program->update_state.set(std::move(state)); },
+            send_update_state,
+            [](std::function<void()> finished) { start_update_thread(std::move(finished)); },
+            [] {
+                if (g_program->alert)
+                    g_program->alert->play_test_sound();
+            },
+        });
+    program.nav->attach();
 }
 
 void create_alert(Program& program)
@@ -370,7 +386,8 @@ void create_store(Program& program)
         program.store->use_dialogs(os::dialog::fixed_dialogs(dialog_path));
     else
         program.store->use_dialogs(os::dialog::native_dialogs());
-    program.store->set_route_page([](std::string_view page) { open_page("merchant/" + std::string(page)); });
+    program.store->set_route_page([](std::string_view page) { g_program->nav->route_page(page); });
+    program.store->set_record_page([](std::string_view page, bool old) { g_program->nav->record_page(page, old); });
 }
 
 // The tablet door and the customer display; they start once the web view exists.
@@ -458,6 +475,7 @@ gboolean start_web_view(gpointer)
 
         program.view->host().open_local_page("login.html");
         program.door->start();
+        program.nav->start();
 
         program.service_watch = std::make_unique<shell::ServiceWatch>(the_bridge().service_state(),
             settings::server().webhost, shell::fetch_from_web_host,
@@ -487,6 +505,8 @@ void stop_workers(Program& program)
         program.alert->shut_down();
     transport::abort_all();
     os::http::abort_all();
+    if (program.nav)
+        program.nav->shut_down();
     if (program.orders)
         program.orders->shut_down();
     // The printer search ends within a second of being cancelled.
@@ -559,6 +579,7 @@ int run(int argc, char** argv)
 
     create_main_window(program);
     create_main_view(program);
+    create_nav(program);
     wire_families(program);
     create_alert(program);
     create_store(program);
@@ -578,6 +599,7 @@ int run(int argc, char** argv)
     int code = program.exit_code;
     program.alert.reset();
     program.door.reset();
+    program.nav.reset();
     program.view.reset();
     program.window.reset();
     g_program = nullptr;

@@ -98,9 +98,11 @@ bool MainView::main_navigation_starting(std::string const& address)
     return m_host.on_navigation_starting(start) == bridge::Verdict::Allow;
 }
 
-void MainView::content_loading(std::string const&)
+void MainView::content_loading(std::string const& address)
 {
     m_host.on_content_loading(m_navigation_counter, false);
+    if (m_host.document().ready && m_on_committed)
+        m_on_committed(address);
 }
 
 void MainView::navigation_completed(std::string const&, bool success)
@@ -134,13 +136,58 @@ void MainView::refused(std::string_view reason)
         (void)m_host.on_new_window({});
 }
 
+namespace {
+
+// A relay answer on its way to the UI thread.
+struct RelayDelivery {
+    std::weak_ptr<void> waiting;
+    uint64_t id = 0;
+    shell::relay::Answer answer;
+};
+
+} // namespace
+
 void MainView::api_request(std::unique_ptr<gtk::SchemeRequest> request)
 {
-    // No relay answers these in this build: the page gets a plain "bad
-    // gateway" instead of a request that never ends.
-    log::bridge("RELAY", "중계 없음 — " + request->method() + " " + request->uri());
-    request->finish(502, "application/json; charset=utf-8", "{\"resultCode\":\"-1\",\"message\":\"중계가 준비되지 않았습니다\"}",
-        { { "Access-Control-Allow-Origin", "*" } });
+    if (!m_relay) {
+        log::bridge("RELAY", "중계 없음 — " + request->method() + " " + request->uri());
+        request->finish(502, "application/json; charset=utf-8", "{\"ok\":false,\"why\":\"relay\"}");
+        return;
+    }
+    shell::relay::Incoming incoming;
+    incoming.address = request->uri();
+    incoming.method = request->method();
+    incoming.content_type = request->header("Content-Type");
+    incoming.body = request->body();
+    incoming.body_cut = request->body_cut();
+
+    uint64_t id = ++m_relay_waiting->next;
+    m_relay_waiting->requests.emplace(id, std::move(request));
+    std::weak_ptr<void> waiting = m_relay_waiting;
+    // The answer comes on a relay worker (or at once, here): it is carried
+    // to the UI thread, where the request is finished.
+    m_relay->submit(std::move(incoming), [waiting, id](shell::relay::Answer answer) {
+        auto* delivery = new RelayDelivery { waiting, id, std::move(answer) };
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT,
+            [](gpointer data) -> gboolean {
+                std::unique_ptr<RelayDelivery> delivery(static_cast<RelayDelivery*>(data));
+                log::guarded("창구 응답 전달 실패", [&] {
+                    auto owner = std::static_pointer_cast<RelayWaiting>(delivery->waiting.lock());
+                    if (!owner)
+                        return;
+                    auto found = owner->requests.find(delivery->id);
+                    if (found == owner->requests.end())
+                        return;
+                    std::unique_ptr<gtk::SchemeRequest> request = std::move(found->second);
+                    owner->requests.erase(found);
+                    auto& answer = delivery->answer;
+                    request->finish(answer.status, answer.content_type, std::move(answer.body), answer.headers, answer.reason);
+                });
+                return G_SOURCE_REMOVE;
+            },
+            delivery, nullptr);
+    });
 }
 
 void MainView::web_process_gone()

@@ -7,7 +7,10 @@
 #include "bridge/webview_host.h"
 #include "os/linux/webkit_automation.h"
 #include "os/linux/webkit_view.h"
+#include "shell/relay.h"
 
+#include <cstdint>
+#include <map>
 #include <memory>
 
 namespace tillbay::app {
@@ -24,6 +27,11 @@ public:
     bridge::Bridge& bridge() { return m_host.bridge(); }
     // Called when the web process is gone: the start page opens again.
     void set_on_web_process_gone(std::function<void()> handler) { m_on_gone = std::move(handler); }
+    // The page API relay that answers requests for the API virtual host
+    // (nullptr: they are answered 502).
+    void set_relay(shell::relay::Relay* relay) { m_relay = relay; }
+    // Called with the address of every main-frame document that was committed.
+    void set_on_committed(std::function<void(std::string const& address)> handler) { m_on_committed = std::move(handler); }
 
     // os::WebViewPort
     bool has_web_view() const override;
@@ -62,12 +70,23 @@ private:
     static constexpr unsigned garbage_quiet_ms = 5000;
     void collect_after_quiet();
 
+    // The API requests waiting for the relay, by number; only the UI thread
+    // touches them, and an answer that arrives for a view already gone finds
+    // nothing to answer.
+    struct RelayWaiting {
+        uint64_t next = 0;
+        std::map<uint64_t, std::unique_ptr<gtk::SchemeRequest>> requests;
+    };
+
     bridge::WebViewHost m_host;
     unsigned m_garbage_timer = 0;
     std::unique_ptr<gtk::WebView> m_view;
     uint64_t m_navigation_counter = 0;
     std::function<void()> m_on_gone;
     std::function<gtk::WebView*()> m_customer_view;
+    std::function<void(std::string const&)> m_on_committed;
+    shell::relay::Relay* m_relay = nullptr;
+    std::shared_ptr<RelayWaiting> m_relay_waiting = std::make_shared<RelayWaiting>();
 };
 
 } // namespace tillbay::app

@@ -8,6 +8,7 @@
 #include "door_wiring.h"
 #include "main_view.h"
 #include "printing_wiring.h"
+#include "nav_wiring.h"
 #include "store_wiring.h"
 #include "update_wiring.h"
 
@@ -64,6 +65,7 @@ struct Program {
     std::unique_ptr<DiscoveryWiring> discovery;
     std::unique_ptr<DoorWiring> door;
     std::unique_ptr<PrintingWiring> printing;
+    std::unique_ptr<NavWiring> nav;
     UpdateStateBox update_state;
     bool test_port = false;
     bool workers_stopped = false;

@@ -1,9 +1,12 @@
 #pragma once
 
-// The web client: plain GET requests to the platform's web host, into memory
-// or into a file. The version manifest, the program file, the UI bundle files,
-// the service status and the page API relay all go through it. Every failure
+// The web client: requests to the platform's web host. get() and
+// get_to_file() fetch the version manifest, the program file, the UI bundle
+// files and the service status; request() is the general web-host request of
+// the page API relay, the photo upload and the mall export (any method, a
+// body or a multipart form, the answer whatever its status). Every failure
 // carries the Korean text the user sees, so callers can show it as it is.
+// Nothing here may run on the UI thread.
 
 #include "base/result.h"
 
@@ -11,6 +14,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tillbay::os::http {
 
@@ -51,6 +56,71 @@ Result<std::string> get(Endpoint const& endpoint, std::string_view path, size_t 
 // On failure the caller deletes the partial file.
 Status get_to_file(Endpoint const& endpoint, std::string_view path, std::string const& file, unsigned mode = 0644);
 
+// ---- The general web-host request --------------------------------------------
+
+enum class Method {
+    Get,
+    Post,
+    Head,
+};
+
+// One part of a multipart/form-data body.
+struct FormPart {
+    std::string name;
+    std::string filename;     // empty: a plain field, else a file part
+    std::string content_type; // empty: text/plain for fields, application/octet-stream for files
+    std::string data;
+};
+
+// The longest response content type kept; a longer one is cut.
+inline constexpr size_t max_content_type = 255;
+
+struct Request {
+    Method method = Method::Get;
+    // Path and query on the endpoint, beginning with "/"; sent as it is.
+    std::string path;
+    // Sent as the Content-Type header when not empty (a multipart request
+    // makes its own).
+    std::string content_type;
+    std::string body;
+    // A multipart/form-data POST when not empty; body is then not used.
+    std::vector<FormPart> parts;
+    // Further request headers, name and value; the caller keeps them free of
+    // line breaks.
+    std::vector<std::pair<std::string, std::string>> headers;
+    // Name resolution and connection together.
+    int connect_timeout_ms = 5000;
+    // Sending and receiving: the request fails once nothing has moved in
+    // either direction for this long.
+    int timeout_ms = 8000;
+    // The answer's body; a larger answer is an error, never a cut answer.
+    size_t max_bytes = default_memory_limit;
+};
+
+// An answer of any status: the caller decides what a status means.
+struct Response {
+    int status = 0;
+    std::string content_type; // as sent, at most max_content_type bytes; empty when none
+    std::string body;         // empty for HEAD
+};
+
+// Why request() failed, in Error::code.
+enum class Failure : int {
+    Setup = 1,  // the client could not be prepared, or the request formed
+    Connect,    // the host could not be resolved or reached in time
+    Timeout,    // connected, but nothing moved for timeout_ms
+    TooLarge,   // the answer was larger than max_bytes
+    Transfer,   // the connection failed while sending or receiving (TLS included)
+    Aborted,    // abort_all() was called
+};
+Failure failure_of(Error const& error);
+
+// Sends one request on a connection of its own: no proxy, the user agent
+// "TillBay/1.0", no redirects followed (a redirect is an answer like any
+// other), secure connections verified against the system trust store
+// (SSL_CERT_FILE honoured).
+Result<Response> request(Endpoint const& endpoint, Request const& request);
+
 // The end of the program: transfers in progress end within about a second,
 // and no new one starts, so that the workers using the web client can be joined.
 void abort_all();
@@ -67,6 +137,8 @@ inline constexpr char const* request_failed = "요청 생성 실패";
 inline constexpr char const* no_response = "응답을 받지 못했습니다";
 inline constexpr char const* cannot_create = "파일을 만들 수 없습니다";
 inline constexpr char const* cannot_write = "파일을 쓰지 못했습니다";
+inline constexpr char const* timed_out = "서버가 제때 응답하지 않았습니다";
+inline constexpr char const* too_large = "서버 응답이 너무 큽니다";
 } // namespace text
 
 } // namespace tillbay::os::http

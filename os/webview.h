@@ -4,6 +4,7 @@
 // implements it with WebKitGTK; unit tests implement it with a recording fake.
 // Every call is made on the UI thread.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,10 @@ namespace tillbay::os {
 inline constexpr std::string_view ui_scheme = "twpos";
 inline constexpr std::string_view ui_virtual_host = "ui.tillbay.invalid";
 inline constexpr std::string_view api_virtual_host = "api.tillbay.invalid";
+
+// A request body for the API virtual host is read up to this many bytes; a
+// longer one is marked as cut and never relayed.
+inline constexpr size_t max_api_request_body = 4 * 1024 * 1024;
 
 class WebViewPort {
 public:

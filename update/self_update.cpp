@@ -301,6 +301,8 @@ void start_thread(Hooks hooks, CheckEnvironment environment)
         } catch (...) {
             log::bridge("UPD", "갱신 확인 중 알 수 없는 예외");
         }
+        if (hooks.finished)
+            log::guarded("갱신 끝 알림 실패", [&] { hooks.finished(); });
     }));
 }
 

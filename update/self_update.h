@@ -61,6 +61,9 @@ struct Hooks {
     std::function<void(std::string const& error)> failed;
     // A message for the page's status line.
     std::function<void(std::string const& message)> status;
+    // The run has ended, whatever it reported (on the update thread, after
+    // every other hook of the run).
+    std::function<void()> finished;
 };
 
 // "\x01updstate</>" + state + "</>" + message: the internal bridge command.

@@ -3,10 +3,10 @@
 // nothing is pooled and every request starts from the same known options.
 
 #include "os/http.h"
-
-#include "base/thread_role.h"
+#include "os/linux/http_curl_internal.h"
 
 #include "base/ascii.h"
+#include "base/thread_role.h"
 
 #include <atomic>
 #include <curl/curl.h>
@@ -35,13 +35,6 @@ struct EasyDeleter {
 };
 using Easy = std::unique_ptr<CURL, EasyDeleter>;
 
-bool global_init()
-{
-    static std::once_flag once;
-    static bool ok = false;
-    std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-    return ok;
-}
 
 std::string_view strip_scheme(std::string_view text)
 {
@@ -54,20 +47,15 @@ std::string_view strip_scheme(std::string_view text)
 
 Error fail(char const* message, std::string detail = {}) { return Error::with_message(message, std::move(detail)); }
 
-// Set by abort_all(): every transfer in progress ends at its next progress
-// call (curl makes one about once a second even while nothing moves, and at
-// every chunk), and no new one starts.
-std::atomic<bool> g_aborted { false };
-
-int abort_when_asked(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return g_aborted.load() ? 1 : 0; }
+int abort_when_asked(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return detail::aborted() ? 1 : 0; }
 
 // Options every request shares. Fails with the downloader's texts.
 Result<Easy> open_client(Endpoint const& endpoint)
 {
     thread_role::expect_off_ui_thread("웹 요청");
-    if (g_aborted.load())
+    if (detail::aborted())
         return fail(text::no_response, "web client aborted");
-    if (!global_init())
+    if (!detail::global_init())
         return fail(text::init_failed, "curl_global_init");
     Easy curl(curl_easy_init());
     if (!curl)
@@ -101,17 +89,6 @@ Result<Easy> open_client(Endpoint const& endpoint)
     return curl;
 }
 
-std::string url_for(Endpoint const& endpoint, std::string_view path)
-{
-    std::string url = endpoint.security == Security::Secure ? "https://" : "http://";
-    url += endpoint.host;
-    url += ':';
-    url += std::to_string(endpoint.port);
-    if (path.empty() || path.front() != '/')
-        url += '/';
-    url += path;
-    return url;
-}
 
 Error status_error(long status)
 {
@@ -219,7 +196,7 @@ template<typename Sink>
 Result<CURLcode> perform(CURL* c, Endpoint const& endpoint, std::string_view path,
     size_t (*write)(char*, size_t, size_t, void*), Sink& sink)
 {
-    auto url = url_for(endpoint, path);
+    auto url = detail::url_for(endpoint, path);
     if (curl_easy_setopt(c, CURLOPT_URL, url.c_str()) != CURLE_OK
         || curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, write) != CURLE_OK
         || curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink) != CURLE_OK)
@@ -232,6 +209,37 @@ Result<CURLcode> perform(CURL* c, Endpoint const& endpoint, std::string_view pat
 }
 
 } // namespace
+
+namespace detail {
+
+bool global_init()
+{
+    static std::once_flag once;
+    static bool ok = false;
+    std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    return ok;
+}
+
+// Set by abort_all(): every transfer in progress ends at its next progress
+// call (curl makes one about once a second even while nothing moves, and at
+// every chunk), and no new one starts.
+std::atomic<bool> g_aborted { false };
+
+bool aborted() { return g_aborted.load(); }
+
+std::string url_for(Endpoint const& endpoint, std::string_view path)
+{
+    std::string url = endpoint.security == Security::Secure ? "https://" : "http://";
+    url += endpoint.host;
+    url += ':';
+    url += std::to_string(endpoint.port);
+    if (path.empty() || path.front() != '/')
+        url += '/';
+    url += path;
+    return url;
+}
+
+} // namespace detail
 
 std::string host_part(std::string_view host_text)
 {
@@ -343,7 +351,7 @@ Status get_to_file(Endpoint const& endpoint, std::string_view path, std::string 
 
 bool tls12_available()
 {
-    if (!global_init())
+    if (!detail::global_init())
         return false;
     auto* info = curl_version_info(CURLVERSION_NOW);
     if (!info || !(info->features & CURL_VERSION_SSL))
@@ -354,6 +362,6 @@ bool tls12_available()
     return curl_easy_setopt(curl.get(), CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2)) == CURLE_OK;
 }
 
-void abort_all() { g_aborted.store(true); }
+void abort_all() { detail::g_aborted.store(true); }
 
 } // namespace tillbay::os::http

@@ -71,20 +71,30 @@ void finish_with_error(WebKitURISchemeRequest* request, int status, char const* 
 }
 
 void finish_bytes(WebKitURISchemeRequest* request, int status, std::string_view content_type, std::string body,
-    std::vector<std::pair<std::string, std::string>> const& headers)
+    std::vector<std::pair<std::string, std::string>> const& headers, std::string const& reason = {})
 {
     auto* owned = new std::string(std::move(body));
     GBytes* bytes = g_bytes_new_with_free_func(owned->data(), owned->size(),
         [](gpointer p) { delete static_cast<std::string*>(p); }, owned);
     GInputStream* input = g_memory_input_stream_new_from_bytes(bytes);
     WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(input, static_cast<gint64>(g_bytes_get_size(bytes)));
-    webkit_uri_scheme_response_set_status(response, static_cast<guint>(status), nullptr);
+    webkit_uri_scheme_response_set_status(response, static_cast<guint>(status), reason.empty() ? nullptr : reason.c_str());
     std::string type(content_type);
     webkit_uri_scheme_response_set_content_type(response, type.c_str());
     SoupMessageHeaders* soup_headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-    soup_message_headers_append(soup_headers, "Cache-Control", "no-store");
+    bool own_cache_control = false;
     for (auto const& [name, value] : headers)
+        own_cache_control = own_cache_control || g_ascii_strcasecmp(name.c_str(), "Cache-Control") == 0;
+    if (!own_cache_control)
+        soup_message_headers_append(soup_headers, "Cache-Control", "no-store");
+    // The content type is also a header of its own, so that a page can read it.
+    bool own_content_type = false;
+    for (auto const& [name, value] : headers) {
+        own_content_type = own_content_type || g_ascii_strcasecmp(name.c_str(), "Content-Type") == 0;
         soup_message_headers_append(soup_headers, name.c_str(), value.c_str());
+    }
+    if (!own_content_type)
+        soup_message_headers_append(soup_headers, "Content-Type", type.c_str());
     webkit_uri_scheme_response_set_http_headers(response, soup_headers);
     webkit_uri_scheme_request_finish_with_response(request, response);
     g_object_unref(response);
@@ -187,9 +197,13 @@ SchemeRequest::SchemeRequest(WebKitURISchemeRequest* request)
             gssize n = g_input_stream_read(body, buffer, sizeof buffer, nullptr, nullptr);
             if (n <= 0)
                 break;
-            m_body.append(buffer, static_cast<size_t>(n));
-            if (m_body.size() > 64u * 1024 * 1024)
+            if (static_cast<size_t>(n) > os::max_api_request_body - m_body.size()) {
+                m_body_cut = true;
+                m_body.clear();
+                m_body.shrink_to_fit();
                 break;
+            }
+            m_body.append(buffer, static_cast<size_t>(n));
         }
         g_object_unref(body);
     }
@@ -203,12 +217,22 @@ SchemeRequest::~SchemeRequest()
     }
 }
 
+std::string SchemeRequest::header(std::string_view name) const
+{
+    std::string wanted(name);
+    for (auto const& [key, value] : m_headers) {
+        if (g_ascii_strcasecmp(key.c_str(), wanted.c_str()) == 0)
+            return value;
+    }
+    return {};
+}
+
 void SchemeRequest::finish(int status, std::string_view content_type, std::string body,
-    std::vector<std::pair<std::string, std::string>> const& headers)
+    std::vector<std::pair<std::string, std::string>> const& headers, std::string const& reason)
 {
     if (!m_request)
         return;
-    finish_bytes(m_request, status, content_type, std::move(body), headers);
+    finish_bytes(m_request, status, content_type, std::move(body), headers, reason);
     g_object_unref(m_request);
     m_request = nullptr;
 }

@@ -48,11 +48,16 @@ public:
     std::string const& uri() const { return m_uri; }
     std::string const& method() const { return m_method; }
     std::vector<std::pair<std::string, std::string>> const& headers() const { return m_headers; }
+    // The value of a request header (name in any letter case); empty when absent.
+    std::string header(std::string_view name) const;
     std::string const& body() const { return m_body; }
+    // The body was longer than os::max_api_request_body; body() is then empty.
+    bool body_cut() const { return m_body_cut; }
 
-    // UI thread only.
+    // UI thread only. A Content-Type or Cache-Control among the headers
+    // replaces the default one; reason empty takes the status's usual phrase.
     void finish(int status, std::string_view content_type, std::string body,
-        std::vector<std::pair<std::string, std::string>> const& headers = {});
+        std::vector<std::pair<std::string, std::string>> const& headers = {}, std::string const& reason = {});
 
 private:
     WebKitURISchemeRequest* m_request = nullptr;
@@ -60,6 +65,7 @@ private:
     std::string m_method;
     std::vector<std::pair<std::string, std::string>> m_headers;
     std::string m_body;
+    bool m_body_cut = false;
 };
 
 // What the web view reports. Every call arrives on the UI thread.

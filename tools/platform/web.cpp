@@ -5,6 +5,7 @@
 #include "tools/platform/commands.h"
 #include "tools/platform/orders.h"
 #include "tools/platform/pcrypto.h"
+#include "tools/platform/web_echo.h"
 
 #include <thread>
 
@@ -234,6 +235,8 @@ HttpResponse web_response(Platform& platform, HttpRequest const& request)
     bool get = request.method == "GET" || request.method == "HEAD";
     if (path.find("..") != std::string::npos)
         return text_response(403, "forbidden");
+    if (auto echo = echo_response(request))
+        return *echo;
     if (path == "/v2/pos/service.json" && get) {
         auto s = platform.service();
         return json_response(200, { { "merchant", s.merchant }, { "food", s.food }, { "shop", s.shop }, { "pos", s.pos },
