@@ -125,7 +125,8 @@ int run_init(std::string const& pos_dir, ServeOptions o)
     std::string ini = "[SERVER]\r\nhost=" + o.host + "\r\nwebhost=" + webhost + "\r\nport=" + std::to_string(o.api_port)
         + "\r\nrelayport=" + std::to_string(o.relay_port) + "\r\ntls=" + (o.plain ? "0" : "1") + "\r\ntlsfp=" + cert.fingerprint
         + "\r\nheader=" + secrets.server_header + "\r\n[RELAY]\r\nheader=" + secrets.relay_header + "\r\n[APPKEY]\r\nkey="
-        + secrets.app_key + "\r\niv=" + secrets.app_iv + "\r\n[STORE]\r\nstoreidx=1\r\ndevicetype=1\r\n";
+        + secrets.app_key + "\r\niv=" + secrets.app_iv + "\r\n[STORE]\r\nstoreidx=1\r\ndevicetype=1\r\n[UPDATE]\r\npubkey="
+        + platform.signer().public_key_hex() + "\r\n";
     Json accounts = accounts_json();
     accounts["data"] = o.data_dir;
     if (!tillbay::os::write_file_atomic(pos_dir + "/tillbay.ini", ini).ok()
@@ -134,6 +135,7 @@ int run_init(std::string const& pos_dir, ServeOptions o)
         return 1;
     }
     std::printf("wrote %s/tillbay.ini and %s/accounts.json\n", pos_dir.c_str(), pos_dir.c_str());
+    std::printf("update key %s\n", platform.signer().public_key_hex().c_str());
     std::printf("data %s\nfingerprint %s\nstore 1 (틸베이 한식당)\nstaff %s / %s\nowner %s / %s\ncancel PIN 1234\n",
         o.data_dir.c_str(), colon_fingerprint(cert.fingerprint).c_str(), k_staff_id, k_staff_pw, k_owner_id, k_owner_pw);
     return 0;
@@ -180,13 +182,15 @@ int run_serve(ServeOptions o)
         { "control", { { "host", "127.0.0.1" }, { "port", control->port() } } },
         { "fingerprint", platform.certificate().fingerprint }, { "accounts", accounts_json() },
         { "serverHeader", platform.secrets().server_header }, { "relayHeader", platform.secrets().relay_header },
-        { "appKey", platform.secrets().app_key }, { "appIv", platform.secrets().app_iv }, { "data", o.data_dir } };
+        { "appKey", platform.secrets().app_key }, { "appIv", platform.secrets().app_iv }, { "data", o.data_dir },
+        { "updateKey", platform.signer().public_key_hex() } };
 
     std::printf("fingerprint %s\n", platform.certificate().fingerprint.c_str());
     std::printf("api %s:%d %s\n", o.host.c_str(), api->port(), o.plain ? "plain" : "tls");
     std::printf("relay %s:%d %s\n", o.host.c_str(), relay->port(), o.plain ? "plain" : "tls");
     std::printf("web %s:%d %s\n", o.host.c_str(), web->port(), o.web_tls ? "https" : "http");
     std::printf("control 127.0.0.1:%d http\n", control->port());
+    std::printf("update key %s\n", platform.signer().public_key_hex().c_str());
     std::printf("ready\n");
     std::fflush(stdout);
 

@@ -5,6 +5,7 @@
 // registered push-relay connections and what the web host publishes.
 
 #include "tools/platform/db.h"
+#include "tools/platform/signing.h"
 #include "tools/platform/tls.h"
 
 #include <atomic>
@@ -103,6 +104,7 @@ public:
     Db& db() { return m_db; }
     Secrets const& secrets() const { return m_secrets; }
     ServerCertificate const& certificate() const { return m_cert; }
+    ManifestSigner& signer() { return m_signer; }
 
     bool open(std::string& error);
 
@@ -136,6 +138,7 @@ private:
     Db m_db;
     Secrets m_secrets;
     ServerCertificate m_cert;
+    ManifestSigner m_signer;
 
     std::mutex m_mutex;
     std::deque<RequestRecord> m_requests;
