@@ -17,6 +17,7 @@
 #include <openssl/ssl.h>
 
 #include <csignal>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -168,8 +169,10 @@ int run_serve(ServeOptions o)
     }
     SSL_CTX* socket_tls = o.plain ? nullptr : tls;
     static Json info;
-    auto api = Listener::create("api", o.host, o.api_port, socket_tls, [](Conn& c) { serve_api_connection(platform, c); }, error);
-    auto relay = api ? Listener::create("relay", o.host, o.relay_port, socket_tls, [](Conn& c) { serve_relay_connection(platform, c); }, error) : nullptr;
+    Listener::Handler api_handler = [](Conn& c) { serve_api_connection(platform, c); };
+    Listener::Handler relay_handler = [](Conn& c) { serve_relay_connection(platform, c); };
+    auto api = Listener::create("api", o.host, o.api_port, socket_tls, api_handler, error);
+    auto relay = api ? Listener::create("relay", o.host, o.relay_port, socket_tls, relay_handler, error) : nullptr;
     auto web = relay ? Listener::create("web", o.host, o.web_port, o.web_tls ? tls : nullptr, [](Conn& c) { serve_web_connection(platform, c); }, error) : nullptr;
     auto control = web ? Listener::create("control", "127.0.0.1", o.control_port, nullptr, [](Conn& c) { serve_control_connection(platform, info, c); }, error) : nullptr;
     if (!control) {
@@ -185,6 +188,30 @@ int run_serve(ServeOptions o)
         { "appKey", platform.secrets().app_key }, { "appIv", platform.secrets().app_iv }, { "data", o.data_dir },
         { "updateKey", platform.signer().public_key_hex() } };
 
+    // An outage on demand: the listener's socket is closed, so connections
+    // are refused, and opened again on the same port. This function never
+    // returns, so the switch may hold on to its locals.
+    std::mutex switch_lock;
+    int api_port = api->port(), relay_port = relay->port();
+    platform.set_listener_switch([&](std::string const& name, bool up) -> std::string {
+        std::lock_guard guard(switch_lock);
+        std::unique_ptr<Listener>* listener = name == "api" ? &api : name == "relay" ? &relay : nullptr;
+        if (!listener)
+            return "listener must be api or relay";
+        if (!up) {
+            if (*listener)
+                (*listener)->stop();
+            listener->reset();
+            return {};
+        }
+        if (*listener)
+            return {};
+        std::string failure;
+        *listener = Listener::create(name, o.host, name == "api" ? api_port : relay_port, socket_tls,
+            name == "api" ? api_handler : relay_handler, failure);
+        return *listener ? std::string() : failure;
+    });
+
     std::printf("fingerprint %s\n", platform.certificate().fingerprint.c_str());
     std::printf("api %s:%d %s\n", o.host.c_str(), api->port(), o.plain ? "plain" : "tls");
     std::printf("relay %s:%d %s\n", o.host.c_str(), relay->port(), o.plain ? "plain" : "tls");
@@ -198,8 +225,13 @@ int run_serve(ServeOptions o)
     sigwait(&stop_signals, &signal_number);
     control->stop();
     web->stop();
-    relay->stop();
-    api->stop();
+    {
+        std::lock_guard guard(switch_lock);
+        if (relay)
+            relay->stop();
+        if (api)
+            api->stop();
+    }
     // Connection threads may still be finishing; the database lock makes the
     // close wait for a command in progress, and WAL keeps the file whole anyway.
     platform.db().close();

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -125,6 +126,17 @@ public:
     void raise(OrderEvent const& event);
     int subscriber_count(long long storeidx);
 
+    // Stops or starts a listener again on its port ("api" or "relay"), for
+    // outages made through the control interface; an error text, or empty.
+    void set_listener_switch(std::function<std::string(std::string const& name, bool up)> switch_listener)
+    {
+        m_listener_switch = std::move(switch_listener);
+    }
+    std::string switch_listener(std::string const& name, bool up)
+    {
+        return m_listener_switch ? m_listener_switch(name, up) : "no listeners to switch";
+    }
+
     // Web host publishing.
     std::map<std::string, std::string> published_files();
     std::string published_ui_version();
@@ -149,6 +161,7 @@ private:
     std::string m_ui_version;
     std::map<std::string, std::string> m_published_files;
     std::optional<PublishedApp> m_app;
+    std::function<std::string(std::string const&, bool)> m_listener_switch;
 
     // The request log keeps this many entries; older ones fall off.
     static constexpr size_t k_request_log_limit = 20000;
