@@ -106,7 +106,9 @@ TEST(DebianPackage, InstallsIntoItsOwnRootStartsFromAPerUserCopyAndPurges)
             20s));
         auto shot = e2e::http(automation, "GET", "/snapshot");
         EXPECT_EQ(shot.status, 200);
-        e2e::write_text(std::string(build) + "/e2e-artefacts-package-login.png", shot.body);
+        std::string artefacts = std::string(build) + "/tests/e2e/package/artefacts";
+        fs::create_directories(artefacts);
+        e2e::write_text(artefacts + "/package-login.png", shot.body);
     }
     // The copy is the user's: the program, its screens, the kept settings
     // with the platform's key, and the package version it came from.
