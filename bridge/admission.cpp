@@ -17,9 +17,9 @@ constexpr size_t max_gps_address = 600;
 constexpr size_t max_print_link = 1024; // exclusive
 constexpr size_t max_mall_file = 204'800;
 
-constexpr std::array<std::string_view, 11> login_page_commands = {
+constexpr std::array<std::string_view, 12> login_page_commands = {
     "loginready", "login", "merchlogin", "setloginmode", "getfull", "setfull", "getservice", "gettheme", "quitapp",
-    "restartapp", "updateretry",
+    "restartapp", "updateretry", "keptboard",
 };
 
 bool is_message_text(std::string_view message)
@@ -77,7 +77,7 @@ Rule argument_rule(std::vector<std::string> const& f, PageClass page_class, Page
     if (name == "viewphoto" || name == "openpdf")
         return verdict(owner_pages && n == 2 && is_web_host_address(f[1], policy));
     if (name == "restartapp" || name == "updateretry" || name == "quitapp" || name == "loginready" || name == "getfull"
-        || name == "getservice" || name == "gettheme")
+        || name == "getservice" || name == "gettheme" || name == "keptboard")
         return verdict(n == 1);
     if (name == "getmerchantkbd")
         return verdict(owner_pages && n == 1);

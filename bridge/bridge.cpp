@@ -475,8 +475,11 @@ void Bridge::page_setup(uint64_t generation)
             page_callback("window.openPosSettings&&openPosSettings()", generation);
     }
     std::optional<SignedInStore> store = m_hooks.signed_in ? m_hooks.signed_in() : std::nullopt;
-    if (!store)
+    if (!store) {
+        if (m_hooks.show_kept_board)
+            m_hooks.show_kept_board(page);
         return;
+    }
     call("setStoreName", json::quote(store->shop_name), generation);
     std::string web_host = m_hooks.web_host_text ? m_hooks.web_host_text() : std::string {};
     call("setPayBase", json::quote(web_host) + "," + std::to_string(store->store_number), generation);

@@ -135,6 +135,9 @@ struct BridgeHooks {
     std::function<void(bridge::Page&)> start_or_report_push_channel;
     // Reloads the order board and the table count (on the command lane).
     std::function<void(DocumentPage const&)> refresh_order_board;
+    // A page set up with nobody signed in: the board kept from before an
+    // outage, when the staff asked for it on the login page.
+    std::function<void(DocumentPage const&)> show_kept_board;
 
     // "\x01printresult" with an order code above 0.
     std::function<void(bool ok, long long order_code)> kitchen_print_result;

@@ -2,6 +2,8 @@
 
 #include "door/door_state.h"
 #include "foundation/json_text.h"
+#include "foundation/log.h"
+#include "orders/kept_board.h"
 #include "orders/kitchen_filter.h"
 #include "session/session.h"
 
@@ -17,6 +19,12 @@ BoardHooks BoardHooks::standard()
         return static_cast<uint64_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
     };
+    hooks.wall_ms = [] {
+        return static_cast<int64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+    };
+    hooks.keep = keep_board;
+    hooks.read_kept = read_kept_board;
     return hooks;
 }
 
@@ -31,15 +39,49 @@ bool OrderBoard::refresh(bridge::Page& page)
     if (!signin.staff_signed_in)
         return false;
     auto answer = m_hooks.store_call("cmd=110&storeidx=" + std::to_string(signin.storeidx));
-    if (!answer.ok() || !answer.value().accepted() || session::epoch() != signin.epoch)
+    if (session::epoch() != signin.epoch)
+        return false;
+    // No answer at all is an outage; a refusal is the server's word and
+    // changes nothing.
+    if (!answer.ok()) {
+        enter_outage(signin.storeidx, page);
+        return false;
+    }
+    if (!answer.value().accepted())
         return false;
     api::StoreResult const& result = answer.value();
 
+    if (m_offline.exchange(false)) {
+        log::bridge("ORDER", "플랫폼 연결이 돌아와 주문 목록을 다시 받았다");
+        page.callback("setBoardOnline", "");
+    }
     page.callback("setOrderList", json::quote(result.resultData));
+    if (m_hooks.keep && m_hooks.wall_ms) {
+        if (auto kept = m_hooks.keep(signin.storeidx, result.resultData, m_hooks.wall_ms()); !kept)
+            log::bridge("ORDER", "주문 목록을 보관하지 못했다 — " + kept.error().detail);
+    }
     door::set_kitchen_list(kitchen_filter(result.resultData));
     if (m_hooks.kitchen_printing)
         m_hooks.kitchen_printing(signin.storeidx, result.resultData, page);
     today_summary(result.resultData, page);
+    return true;
+}
+
+void OrderBoard::enter_outage(int storeidx, bridge::Page& page)
+{
+    if (!m_offline.exchange(true))
+        log::bridge("ORDER", "플랫폼에 닿지 못해 보관한 주문 목록을 읽기 전용으로 보인다");
+    if (!show_kept(storeidx, page))
+        page.callback("setBoardOffline", "0");
+}
+
+bool OrderBoard::show_kept(int storeidx, bridge::Page& page)
+{
+    auto kept = this->kept(storeidx);
+    if (!kept)
+        return false;
+    page.callback("setOrderList", json::quote(kept->list_text));
+    page.callback("setBoardOffline", std::to_string(kept->fetched_at_ms));
     return true;
 }
 

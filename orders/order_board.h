@@ -9,10 +9,18 @@
 // Its requests block for as long as the server takes, so everything here
 // runs on the command lane, one request at a time; the page answers travel
 // back to the UI thread through the Page.
+//
+// When the platform cannot be reached, the board keeps showing the last list
+// it had (kept per store in the per-user folder, so a restart during the
+// outage still has it) under the banner "연결 끊김 — HH:MM 기준"; the page
+// disables its actions meanwhile. The first list fetched again removes the
+// banner.
 
 #include "bridge/family.h"
+#include "orders/kept_board.h"
 #include "server/api.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -37,8 +45,14 @@ struct BoardHooks {
     // printing decides by itself whether it holds anything to print); may be
     // empty.
     std::function<void(int storeidx, std::string_view list_text, bridge::Page& page)> kitchen_printing;
+    // Milliseconds since the epoch, for the time a kept list was fetched.
+    std::function<int64_t()> wall_ms;
+    // Keeps a fetched list and reads it back (the per-user file); either may
+    // be empty, and nothing is kept.
+    std::function<Status(int storeidx, std::string_view list_text, int64_t fetched_at_ms)> keep;
+    std::function<std::optional<KeptBoard>(int storeidx)> read_kept;
 
-    // The real API call and the monotonic clock.
+    // The real API call, the clocks and the per-user file.
     static BoardHooks standard();
 };
 
@@ -56,6 +70,20 @@ public:
     // leave its loading state on.
     void detail(int orderidx, bridge::Page& page);
 
+    // True while the platform cannot be reached: the page shows the kept
+    // list read-only with the outage banner, and the program keeps trying.
+    bool offline() const { return m_offline.load(); }
+
+    // The kept list of a store with the outage banner, for a page opened
+    // while the platform cannot be reached (after a restart, before any
+    // sign-in). False when nothing is kept for the store.
+    bool show_kept(int storeidx, bridge::Page& page);
+    // The list kept for a store, if any.
+    std::optional<KeptBoard> kept(int storeidx) const
+    {
+        return m_hooks.read_kept ? m_hooks.read_kept(storeidx) : std::nullopt;
+    }
+
     // setTableCount.
     void table_count(bridge::Page& page);
 
@@ -69,12 +97,14 @@ public:
 
 private:
     void today_summary(std::string const& list_text, bridge::Page& page);
+    void enter_outage(int storeidx, bridge::Page& page);
 
     BoardHooks m_hooks;
     // The list that last led to a summary request, and when it was made.
     std::string m_summary_list;
     uint64_t m_summary_at = 0;
     bool m_summary_asked = false;
+    std::atomic<bool> m_offline { false };
 };
 
 } // namespace tillbay::orders

@@ -11,6 +11,7 @@
 #include "orders/order_events.h"
 #include "orders/order_family.h"
 #include "orders/order_taking.h"
+#include "orders/outage_watch.h"
 #include "server/login_family.h"
 #include "server/staff_lock.h"
 
@@ -28,7 +29,7 @@ public:
     void add_bridge_hooks(bridge::BridgeHooks& hooks);
     // Sign-in re-registers the channel; sign-out stops it (after whatever the hook already did).
     void add_login_hooks(server::LoginHooks& hooks);
-    // The end of the program: stops the push channel.
+    // The end of the program: stops the outage watch and the push channel.
     void shut_down();
 
     OrderBoard& board() { return m_board; }
@@ -45,6 +46,8 @@ private:
     OrderActions m_actions;
     OrderActionFamily m_action_family;
     PushLink m_push;
+    std::function<void(std::string_view)> m_navigate;
+    OutageWatch m_outage;
 };
 
 } // namespace tillbay::orders

@@ -28,6 +28,12 @@ Result<Sha256> sha256_file(std::string const& path);
 Result<std::string> aes256cbc_encrypt(std::string_view plain, std::string_view key, std::string_view iv);
 Result<std::string> aes256cbc_decrypt(std::string_view cipher, std::string_view key, std::string_view iv);
 
+// Ed25519: true only when the 64-byte signature over the message verifies
+// under the 32-byte raw public key. Any other size is a failed check.
+inline constexpr size_t ed25519_public_key_size = 32;
+inline constexpr size_t ed25519_signature_size = 64;
+bool ed25519_verify(std::string_view message, std::string_view signature, std::string_view public_key);
+
 // Cryptographically strong random bytes; false only when the system source fails.
 bool random_bytes(std::span<uint8_t> out);
 

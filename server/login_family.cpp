@@ -131,6 +131,8 @@ void LoginFamily::login(bridge::Command const& command, bridge::Page& page)
     auto signed_in = signin::staff(api::configured_endpoint(), command.arg(1), password.str());
     if (!signed_in.ok()) {
         page.callback("setLoginError", json::quote(signed_in.error().message));
+        if (signed_in.error().code == signin::no_answer && m_hooks.offer_kept_board)
+            m_hooks.offer_kept_board(page);
         return;
     }
     auto const& staff = signed_in.value();

@@ -39,6 +39,9 @@ struct LoginHooks {
     std::function<void(int storeidx)> push_store_changed;
     // Stops the push channel and clears its down clock.
     std::function<void()> push_stop;
+    // A staff sign-in got no answer from the server: offer the order list
+    // kept from before the outage, when there is one.
+    std::function<void(bridge::Page&)> offer_kept_board;
 };
 
 class LoginFamily final : public bridge::Family {

@@ -36,8 +36,11 @@ Result<Staff> staff(api::Endpoint const& endpoint, std::string_view id, std::str
     command.append(password);
     auto answered = api::store_call(endpoint, 0, command.str());
     command.clear();
-    if (!answered.ok())
-        return answered.release_error();
+    if (!answered.ok()) {
+        Error error = answered.release_error();
+        error.code = no_answer;
+        return error;
+    }
     api::StoreResult result = answered.release_value();
     // The answer carries the token: it goes when this function returns.
     SecretString data(std::move(result.resultData));

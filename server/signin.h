@@ -24,6 +24,8 @@ struct Staff {
 // Checks the input, sends "cmd=100&id=..&pw=..", reads the store and member
 // numbers and the shop name, and makes the answer's token the access token.
 // The error's message is the user's text; the session is untouched on failure.
+// When no answer came from the server at all the error's code is no_answer.
+inline constexpr int no_answer = -1001;
 Result<Staff> staff(api::Endpoint const& endpoint, std::string_view id, std::string_view password);
 
 // Checks the application key and the input, sends "cmd=12&id=..&password=.."

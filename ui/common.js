@@ -49,6 +49,7 @@
       case 'ui-fail': return '화면 갱신에 실패했습니다.';
       case 'ui-retained': return '이전 화면을 유지하고 있습니다.';
       case 'server-old': return '서버가 이 판을 아직 지원하지 않습니다.';
+      case 'sign-fail': return '서명이 맞지 않는 갱신을 받지 않았습니다.';
       default: return '';
     }
   };
@@ -94,9 +95,10 @@
       var text = TW.updateText(state, message);
       TW.setText('updateText', text);
       bar.classList.toggle('hidden', !text);
-      bar.classList.toggle('danger', state === 'app-fail' || state === 'ui-fail');
-      bar.classList.toggle('info', !(state === 'app-fail' || state === 'ui-fail'));
-      TW.show('updateRetry', state === 'app-fail' || state === 'ui-fail');
+      var failed = state === 'app-fail' || state === 'ui-fail' || state === 'sign-fail';
+      bar.classList.toggle('danger', failed);
+      bar.classList.toggle('info', !failed);
+      TW.show('updateRetry', failed);
       TW.show('updateRestart', state === 'app-ready');
     }
     if (TW.onUpdateState) TW.onUpdateState(TW.updateState);

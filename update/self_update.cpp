@@ -9,6 +9,7 @@
 #include "os/fs.h"
 #include "os/process.h"
 #include "update/bundle.h"
+#include "update/signature.h"
 #include "update/web_host.h"
 
 #include "tillbay_version.h"
@@ -211,7 +212,8 @@ Status stage_program(VersionManifest const& manifest, std::optional<os::http::En
 
 CheckEnvironment this_process()
 {
-    return { settings::server().webhost, TILLBAY_VERSION, paths::exe_dir(), &bundle::store() };
+    return { settings::server().webhost, TILLBAY_VERSION, paths::exe_dir(), &bundle::store(), read_key("pubkey"),
+        paths::user_file(sequence_file_name) };
 }
 
 void run_check(Hooks const& hooks, CheckEnvironment const& env)
@@ -233,6 +235,25 @@ void run_check(Hooks const& hooks, CheckEnvironment const& env)
     auto answer = os::http::get(*endpoint, manifest_path, max_version_manifest);
     if (!answer)
         return;
+    if (!env.signing_key.empty()) {
+        // Nothing from this web host is staged or installed unless the
+        // manifest that names it is signed by the configured key.
+        auto signature = os::http::get(*endpoint, signature_path, max_signature_text);
+        std::optional<std::string_view> signature_text;
+        if (signature)
+            signature_text = signature.value();
+        auto last = read_last_sequence(env.sequence_path, env.signing_key);
+        auto checked = check_signed_manifest(answer.value(), signature_text, env.signing_key, last);
+        if (!checked) {
+            log::bridge("UPD", "갱신 목록을 거절했다 — " + checked.error().detail);
+            set_state(signature_state, checked.error().message);
+            return;
+        }
+        if (checked.value().sequence != last) {
+            if (auto written = write_last_sequence(env.sequence_path, env.signing_key, checked.value().sequence); !written)
+                log::bridge("UPD", "받은 갱신 목록의 순번을 적지 못했다 — " + written.error().detail);
+        }
+    }
     // A manifest that names neither a program nor a UI version still goes
     // on to the bundle step, which refuses its empty list and says so.
     auto manifest = scan_version_manifest(answer.value());

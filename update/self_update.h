@@ -89,6 +89,10 @@ struct CheckEnvironment {
     // The executable's folder, with or without a trailing "/".
     std::string exe_dir;
     bundle::Store* store = nullptr;
+    // UPDATE/pubkey as configured; empty when manifests are taken unsigned.
+    std::string signing_key;
+    // The per-user file with the last accepted sequence of a signed manifest.
+    std::string sequence_path;
 };
 
 // The environment of this process: the settings' web host, this build's

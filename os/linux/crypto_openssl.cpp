@@ -124,4 +124,24 @@ bool random_bytes(std::span<uint8_t> out)
     return RAND_bytes(out.data(), static_cast<int>(out.size())) == 1;
 }
 
+
+bool ed25519_verify(std::string_view message, std::string_view signature, std::string_view public_key)
+{
+    if (signature.size() != ed25519_signature_size || public_key.size() != ed25519_public_key_size)
+        return false;
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
+            reinterpret_cast<unsigned char const*>(public_key.data()), public_key.size()),
+        EVP_PKEY_free);
+    if (!key)
+        return false;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    // Ed25519 signs the message itself: no digest is named.
+    if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) != 1)
+        return false;
+    return EVP_DigestVerify(ctx.get(), reinterpret_cast<unsigned char const*>(signature.data()), signature.size(),
+               reinterpret_cast<unsigned char const*>(message.data()), message.size())
+        == 1;
+}
+
 } // namespace tillbay::os

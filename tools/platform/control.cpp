@@ -280,6 +280,15 @@ HttpResponse control_response(Platform& platform, Json const& info, HttpRequest 
         }
         if (path == "/control/publish")
             return publish(platform, body);
+        if (path == "/control/listeners") {
+            std::string name = body.value("listener", "");
+            if (!body.contains("up") || !body["up"].is_boolean())
+                return fail(400, "up must be true or false");
+            std::string error = platform.switch_listener(name, body["up"].get<bool>());
+            if (!error.empty())
+                return fail(400, error);
+            return reply(200, { { "ok", true } });
+        }
         if (path == "/control/reset") {
             reset_demo_data(platform.db());
             platform.clear_published();

@@ -17,6 +17,7 @@
 #include <openssl/ssl.h>
 
 #include <csignal>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -125,7 +126,8 @@ int run_init(std::string const& pos_dir, ServeOptions o)
     std::string ini = "[SERVER]\r\nhost=" + o.host + "\r\nwebhost=" + webhost + "\r\nport=" + std::to_string(o.api_port)
         + "\r\nrelayport=" + std::to_string(o.relay_port) + "\r\ntls=" + (o.plain ? "0" : "1") + "\r\ntlsfp=" + cert.fingerprint
         + "\r\nheader=" + secrets.server_header + "\r\n[RELAY]\r\nheader=" + secrets.relay_header + "\r\n[APPKEY]\r\nkey="
-        + secrets.app_key + "\r\niv=" + secrets.app_iv + "\r\n[STORE]\r\nstoreidx=1\r\ndevicetype=1\r\n";
+        + secrets.app_key + "\r\niv=" + secrets.app_iv + "\r\n[STORE]\r\nstoreidx=1\r\ndevicetype=1\r\n[UPDATE]\r\npubkey="
+        + platform.signer().public_key_hex() + "\r\n";
     Json accounts = accounts_json();
     accounts["data"] = o.data_dir;
     if (!tillbay::os::write_file_atomic(pos_dir + "/tillbay.ini", ini).ok()
@@ -134,6 +136,7 @@ int run_init(std::string const& pos_dir, ServeOptions o)
         return 1;
     }
     std::printf("wrote %s/tillbay.ini and %s/accounts.json\n", pos_dir.c_str(), pos_dir.c_str());
+    std::printf("update key %s\n", platform.signer().public_key_hex().c_str());
     std::printf("data %s\nfingerprint %s\nstore 1 (틸베이 한식당)\nstaff %s / %s\nowner %s / %s\ncancel PIN 1234\n",
         o.data_dir.c_str(), colon_fingerprint(cert.fingerprint).c_str(), k_staff_id, k_staff_pw, k_owner_id, k_owner_pw);
     return 0;
@@ -166,8 +169,10 @@ int run_serve(ServeOptions o)
     }
     SSL_CTX* socket_tls = o.plain ? nullptr : tls;
     static Json info;
-    auto api = Listener::create("api", o.host, o.api_port, socket_tls, [](Conn& c) { serve_api_connection(platform, c); }, error);
-    auto relay = api ? Listener::create("relay", o.host, o.relay_port, socket_tls, [](Conn& c) { serve_relay_connection(platform, c); }, error) : nullptr;
+    Listener::Handler api_handler = [](Conn& c) { serve_api_connection(platform, c); };
+    Listener::Handler relay_handler = [](Conn& c) { serve_relay_connection(platform, c); };
+    auto api = Listener::create("api", o.host, o.api_port, socket_tls, api_handler, error);
+    auto relay = api ? Listener::create("relay", o.host, o.relay_port, socket_tls, relay_handler, error) : nullptr;
     auto web = relay ? Listener::create("web", o.host, o.web_port, o.web_tls ? tls : nullptr, [](Conn& c) { serve_web_connection(platform, c); }, error) : nullptr;
     auto control = web ? Listener::create("control", "127.0.0.1", o.control_port, nullptr, [](Conn& c) { serve_control_connection(platform, info, c); }, error) : nullptr;
     if (!control) {
@@ -180,13 +185,39 @@ int run_serve(ServeOptions o)
         { "control", { { "host", "127.0.0.1" }, { "port", control->port() } } },
         { "fingerprint", platform.certificate().fingerprint }, { "accounts", accounts_json() },
         { "serverHeader", platform.secrets().server_header }, { "relayHeader", platform.secrets().relay_header },
-        { "appKey", platform.secrets().app_key }, { "appIv", platform.secrets().app_iv }, { "data", o.data_dir } };
+        { "appKey", platform.secrets().app_key }, { "appIv", platform.secrets().app_iv }, { "data", o.data_dir },
+        { "updateKey", platform.signer().public_key_hex() } };
+
+    // An outage on demand: the listener's socket is closed, so connections
+    // are refused, and opened again on the same port. This function never
+    // returns, so the switch may hold on to its locals.
+    std::mutex switch_lock;
+    int api_port = api->port(), relay_port = relay->port();
+    platform.set_listener_switch([&](std::string const& name, bool up) -> std::string {
+        std::lock_guard guard(switch_lock);
+        std::unique_ptr<Listener>* listener = name == "api" ? &api : name == "relay" ? &relay : nullptr;
+        if (!listener)
+            return "listener must be api or relay";
+        if (!up) {
+            if (*listener)
+                (*listener)->stop();
+            listener->reset();
+            return {};
+        }
+        if (*listener)
+            return {};
+        std::string failure;
+        *listener = Listener::create(name, o.host, name == "api" ? api_port : relay_port, socket_tls,
+            name == "api" ? api_handler : relay_handler, failure);
+        return *listener ? std::string() : failure;
+    });
 
     std::printf("fingerprint %s\n", platform.certificate().fingerprint.c_str());
     std::printf("api %s:%d %s\n", o.host.c_str(), api->port(), o.plain ? "plain" : "tls");
     std::printf("relay %s:%d %s\n", o.host.c_str(), relay->port(), o.plain ? "plain" : "tls");
     std::printf("web %s:%d %s\n", o.host.c_str(), web->port(), o.web_tls ? "https" : "http");
     std::printf("control 127.0.0.1:%d http\n", control->port());
+    std::printf("update key %s\n", platform.signer().public_key_hex().c_str());
     std::printf("ready\n");
     std::fflush(stdout);
 
@@ -194,8 +225,13 @@ int run_serve(ServeOptions o)
     sigwait(&stop_signals, &signal_number);
     control->stop();
     web->stop();
-    relay->stop();
-    api->stop();
+    {
+        std::lock_guard guard(switch_lock);
+        if (relay)
+            relay->stop();
+        if (api)
+            api->stop();
+    }
     // Connection threads may still be finishing; the database lock makes the
     // close wait for a command in progress, and WAL keeps the file whole anyway.
     platform.db().close();

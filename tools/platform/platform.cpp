@@ -55,6 +55,8 @@ bool Platform::open(std::string& error)
         return false;
     if (!ensure_certificate(m_options.data_dir, m_cert, error))
         return false;
+    if (!m_signer.open(m_options.data_dir, error))
+        return false;
     if (!m_db.open(m_options.data_dir + "/platform.db", error))
         return false;
     try {

@@ -5,11 +5,13 @@
 // registered push-relay connections and what the web host publishes.
 
 #include "tools/platform/db.h"
+#include "tools/platform/signing.h"
 #include "tools/platform/tls.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -103,6 +105,7 @@ public:
     Db& db() { return m_db; }
     Secrets const& secrets() const { return m_secrets; }
     ServerCertificate const& certificate() const { return m_cert; }
+    ManifestSigner& signer() { return m_signer; }
 
     bool open(std::string& error);
 
@@ -129,6 +132,17 @@ public:
     void raise(OrderEvent const& event);
     int subscriber_count(long long storeidx);
 
+    // Stops or starts a listener again on its port ("api" or "relay"), for
+    // outages made through the control interface; an error text, or empty.
+    void set_listener_switch(std::function<std::string(std::string const& name, bool up)> switch_listener)
+    {
+        m_listener_switch = std::move(switch_listener);
+    }
+    std::string switch_listener(std::string const& name, bool up)
+    {
+        return m_listener_switch ? m_listener_switch(name, up) : "no listeners to switch";
+    }
+
     // Web host publishing.
     std::map<std::string, std::string> published_files();
     std::string published_ui_version();
@@ -142,6 +156,7 @@ private:
     Db m_db;
     Secrets m_secrets;
     ServerCertificate m_cert;
+    ManifestSigner m_signer;
 
     std::mutex m_mutex;
     std::deque<RequestRecord> m_requests;
@@ -153,6 +168,7 @@ private:
     std::map<std::string, std::string> m_published_files;
     std::optional<PublishedApp> m_app;
     std::atomic<bool> m_qr_groups { true };
+    std::function<std::string(std::string const&, bool)> m_listener_switch;
 
     // The request log keeps this many entries; older ones fall off.
     static constexpr size_t k_request_log_limit = 20000;

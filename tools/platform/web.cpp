@@ -242,8 +242,13 @@ HttpResponse web_response(Platform& platform, HttpRequest const& request)
         return json_response(200, { { "merchant", s.merchant }, { "food", s.food }, { "shop", s.shop }, { "pos", s.pos },
                                       { "message", s.message }, { "notice", s.notice } });
     }
+    // The manifest and its signature are served from the same signing, so
+    // the two agree as long as the bundle does not change between the
+    // requests (the POS then refuses the pair and checks again later).
     if (path == "/v2/pos/version.json" && get)
-        return json_response(200, version_manifest(platform));
+        return text_response(200, platform.signer().sign(version_manifest(platform)).text, "application/json");
+    if (path == "/v2/pos/version.json.sig" && get)
+        return text_response(200, platform.signer().sign(version_manifest(platform)).signature + "\n");
     if (path.starts_with("/v2/pos/") && get) {
         auto content = bundle_file_content(platform, path.substr(8));
         if (!content)

@@ -1,12 +1,15 @@
 // The manifest readers against arbitrary bytes: the version manifest scanner,
-// the list rules, the ".manifest" reader and the ".active" reader. Whatever
-// they accept must hold only names that stay inside a bundle folder, and a
-// manifest that is read back must rebuild to the same text.
+// the list rules, the ".manifest" reader, the signature check and the
+// ".active" reader. Whatever they accept must hold only names that stay
+// inside a bundle folder, and a manifest that is read back must rebuild to
+// the same text.
 
 #include "update/manifest.h"
+#include "update/signature.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 using namespace tillbay::update;
@@ -46,6 +49,15 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
         if (parsed.value().text != text)
             std::abort();
     }
+
+    // The signature check of a manifest: the sequence it reads, and the text
+    // taken as a signature file, never verify without the key's signature.
+    if (auto sequence = scan_sequence(text); sequence && std::to_string(*sequence).size() > max_sequence_digits)
+        std::abort();
+    if (auto decoded = decode_hex(text); decoded && decoded->size() * 2 > text.size())
+        std::abort();
+    if (check_signed_manifest(text, text, std::string(64, '0'), 0))
+        std::abort();
 
     if (auto active = parse_active(text)) {
         if (format_active(*active) != text || !valid_release_id(active->current))

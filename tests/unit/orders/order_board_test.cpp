@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
 
 using namespace tillbay;
 using test::RecordingPage;
@@ -29,6 +32,8 @@ struct ScriptedServer {
     std::vector<std::string> sent;
     uint64_t now = 1'000'000;
     std::vector<std::string> printed;
+    int64_t wall = 1'765'370'000'000;
+    std::map<int, orders::KeptBoard> kept;
 
     void answer(std::string const& cmd, Answer a) { answers[cmd].push_back(std::move(a)); }
 
@@ -53,6 +58,16 @@ struct ScriptedServer {
         };
         h.now_ms = [this] { return now; };
         h.kitchen_printing = [this](int, std::string_view list, bridge::Page&) { printed.emplace_back(list); };
+        h.wall_ms = [this] { return static_cast<int64_t>(wall); };
+        h.keep = [this](int storeidx, std::string_view list, int64_t at) -> Status {
+            kept[storeidx] = { std::string(list), at };
+            return {};
+        };
+        h.read_kept = [this](int storeidx) -> std::optional<orders::KeptBoard> {
+            if (auto it = kept.find(storeidx); it != kept.end())
+                return it->second;
+            return std::nullopt;
+        };
         return h;
     }
 };
@@ -98,7 +113,8 @@ TEST_F(OrderBoardTest, FailedFetchChangesNothing)
     orders::OrderBoard board(server.hooks());
     EXPECT_FALSE(board.refresh(page));
     EXPECT_FALSE(board.refresh(page));
-    EXPECT_TRUE(page.said.empty());
+    // No answer is an outage (with nothing kept, only the banner); a refusal shows nothing.
+    EXPECT_EQ(page.said, std::vector<std::string> { "setBoardOffline(0)" });
     EXPECT_TRUE(server.printed.empty());
     EXPECT_EQ(door::kitchen_list(), "previous");
     EXPECT_EQ(server.sent.size(), 2u); // no summary request either
@@ -236,9 +252,94 @@ TEST_F(OrderBoardTest, ActionRunnerReportsTheOutcomeAndAlwaysReloads)
         server.answer("cmd=121", c.answer);
         // The reload after the action fails: the action's own message still shows.
         board.run_action("cmd=121&storeidx=7&orderidx=5", c.success, page);
-        EXPECT_EQ(page.said, c.status.empty() ? std::vector<std::string> {} : std::vector<std::string> { c.status });
+        std::vector<std::string> said;
+        if (!c.status.empty())
+            said.push_back(c.status);
+        said.push_back("setBoardOffline(0)");
+        EXPECT_EQ(page.said, said);
         EXPECT_EQ(server.sent, (std::vector<std::string> { "cmd=121&storeidx=7&orderidx=5", "cmd=110&storeidx=7" }));
     }
+}
+
+TEST_F(OrderBoardTest, AnOutageShowsTheKeptListReadOnlyUntilTheServerAnswers)
+{
+    orders::OrderBoard board(server.hooks());
+    server.answer("cmd=110", { .data = list_a });
+    server.answer("cmd=133", { .data = summary });
+    ASSERT_TRUE(board.refresh(page));
+    ASSERT_EQ(server.kept.count(7), 1u);
+    EXPECT_EQ(server.kept[7].list_text, list_a);
+
+    // The platform is gone: the kept list with the time it was fetched, no
+    // printing, no summary, the kitchen cache as it was.
+    page.said.clear();
+    server.sent.clear();
+    server.printed.clear();
+    server.wall += 60'000;
+    EXPECT_FALSE(board.refresh(page));
+    EXPECT_TRUE(board.offline());
+    EXPECT_EQ(page.said, (std::vector<std::string> { "setOrderList(" + json::quote(list_a) + ")",
+                             "setBoardOffline(" + std::to_string(server.wall - 60'000) + ")" }));
+    EXPECT_TRUE(server.printed.empty());
+    EXPECT_EQ(server.sent, std::vector<std::string> { "cmd=110&storeidx=7" });
+
+    // A refusal during the outage is the server's answer, not a way back.
+    page.said.clear();
+    server.answer("cmd=110", { .code = "9", .message = "점검 중" });
+    EXPECT_FALSE(board.refresh(page));
+    EXPECT_TRUE(board.offline());
+    EXPECT_TRUE(page.said.empty());
+
+    // Back: the banner goes before the new list, and the new list is kept.
+    page.said.clear();
+    server.answer("cmd=110", { .data = list_b });
+    server.answer("cmd=133", { .data = summary });
+    EXPECT_TRUE(board.refresh(page));
+    EXPECT_FALSE(board.offline());
+    ASSERT_GE(page.said.size(), 2u);
+    EXPECT_EQ(page.said[0], "setBoardOnline()");
+    EXPECT_EQ(page.said[1], "setOrderList(" + json::quote(list_b) + ")");
+    EXPECT_EQ(server.kept[7].list_text, list_b);
+    EXPECT_EQ(server.kept[7].fetched_at_ms, server.wall);
+}
+
+TEST_F(OrderBoardTest, TheKeptListBelongsToItsStore)
+{
+    orders::OrderBoard board(server.hooks());
+    server.kept[3] = { list_a, 5 };
+    EXPECT_FALSE(board.refresh(page)); // store 7 has nothing kept
+    EXPECT_EQ(page.said, std::vector<std::string> { "setBoardOffline(0)" });
+    page.said.clear();
+    EXPECT_TRUE(board.show_kept(3, page));
+    EXPECT_EQ(page.said, (std::vector<std::string> { "setOrderList(" + json::quote(list_a) + ")", "setBoardOffline(5)" }));
+    EXPECT_FALSE(board.show_kept(7, page));
+}
+
+TEST(KeptBoardFile, IsPrivateAndReadBackAsWritten)
+{
+    char pattern[] = "/tmp/tb-kept-XXXXXX";
+    std::string dir = ::mkdtemp(pattern);
+    ::setenv("LOCALAPPDATA", dir.c_str(), 1);
+    std::string list = "{\"orders\":[{\"memo\":\"줄\n바꿈\"}]}";
+    ASSERT_TRUE(orders::keep_board(4, list, 1'765'370'000'123).ok());
+    auto path = orders::kept_board_path(4);
+    EXPECT_EQ(path, dir + "/TillBay/board-4.json");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    auto kept = orders::read_kept_board(4);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->list_text, list);
+    EXPECT_EQ(kept->fetched_at_ms, 1'765'370'000'123);
+    EXPECT_FALSE(orders::read_kept_board(5));
+    EXPECT_FALSE(orders::keep_board(0, list, 1).ok());
+    // A damaged file counts as nothing kept.
+    for (std::string damaged : std::vector<std::string> { "", "\n{}", "x\n{}", "12\n", "-4\n{}", std::string(30, '1') + "\n{}" }) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << damaged;
+        EXPECT_FALSE(orders::read_kept_board(4)) << damaged;
+    }
+    std::filesystem::remove_all(dir);
+    ::unsetenv("LOCALAPPDATA");
 }
 
 TEST(OrderFamily, OtherCommandsAreLeftToTheNextFamily)

@@ -36,7 +36,9 @@ TEST(OrderEvents, OneReloadThenEachNoticeNamesItsOrder)
     link.answer({ { 7, 41, "NEWORDER" }, { 7, 42, "PAYING" }, { 7, 43, "PAYFAIL" }, { 7, 44, "CANCEL" }, { 7, 0, "" } },
         page);
     EXPECT_EQ(sent, std::vector<std::string> { "cmd=110&storeidx=7" });
-    EXPECT_EQ(page.said, (std::vector<std::string> { "notifyNewOrder(41)", "notifyPaying(42)", "notifyPayFail(43)" }));
+    // The reload found no server: the board says so before the notices.
+    EXPECT_EQ(page.said,
+        (std::vector<std::string> { "setBoardOffline(0)", "notifyNewOrder(41)", "notifyPaying(42)", "notifyPayFail(43)" }));
     session::reset();
 }
 
