@@ -96,6 +96,11 @@ TEST_F(OutageEndToEnd, TheBoardOutlivesAnOutageAndARestart)
     ASSERT_NO_FATAL_FAILURE(start());
     sign_in();
     ASSERT_TRUE(e2e::wait_for([&] { return on_page(2); }, 30s)) << doc() << "\n" << log();
+    // The board learns of the order through the push channel: it must be
+    // registered before the order is made.
+    ASSERT_TRUE(e2e::wait_for(
+        [&] { return e2e::json_field(e2e::http(m_at.control, "GET", "/control/relay?store=1").body, "subscribers") == "1"; }, 15s))
+        << log();
     long long first = create_order("보관 확인");
     ASSERT_TRUE(e2e::wait_for([&] { return card_shown(first); }, 20s)) << log();
     // The list is kept, readable by the user only.

@@ -44,7 +44,7 @@ public:
     std::vector<os::dialog::Kind> kinds;
 };
 
-std::string const png = std::string("\x89PNG\r\n\x1A\n", 8) + std::string("\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0", 25);
+std::string const png = std::string("\x89PNG\r\n\x1A\n", 8) + std::string("\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0", 21);
 std::string data_url(std::string const& bytes) { return "data:image/png;base64," + json::base64_encode(bytes); }
 
 std::string read(fs::path const& path)
