@@ -14,9 +14,9 @@
 //
 // The last byte's time is the job file's modification time at the printer.
 
-#include "e2e_support.h"
 #include "foundation/paths.h"
 #include "foundation/settings.h"
+#include "pos_rig.h"
 #include "printing/kitchen_ticket.h"
 #include "printing/printer_settings.h"
 #include "server/api.h"
@@ -25,22 +25,14 @@
 #include "session/session.h"
 
 #include <benchmark/benchmark.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <deque>
-#include <filesystem>
-#include <functional>
-#include <map>
 #include <mutex>
 #include <netinet/in.h>
 #include <optional>
@@ -55,6 +47,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
+using namespace bench;
+
 constexpr int order_count = 50;
 constexpr auto per_order_limit = 10s;
 // A pause between orders, so that each ticket is printed before the next
@@ -62,167 +56,6 @@ constexpr auto per_order_limit = 10s;
 constexpr auto pause_between_orders = 300ms;
 
 // Wall-clock milliseconds, the clock the page's Date.now() reads.
-double wall_ms()
-{
-    timespec ts {};
-    ::clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
-// The children's process groups, for a signal that ends the benchmark early.
-std::atomic<int> g_groups[4] = { -1, -1, -1, -1 };
-
-void end_children_and_exit(int signal_number)
-{
-    for (auto& group : g_groups) {
-        int pid = group.load();
-        if (pid > 0)
-            ::kill(-pid, SIGKILL);
-    }
-    std::_Exit(128 + signal_number);
-}
-
-std::string ini_value(std::string const& ini, std::string const& section, std::string const& key)
-{
-    size_t at = ini.find("[" + section + "]");
-    if (at == std::string::npos)
-        return {};
-    size_t end = ini.find("\n[", at);
-    size_t line = ini.find("\n" + key + "=", at);
-    if (line == std::string::npos || (end != std::string::npos && line > end))
-        return {};
-    line += key.size() + 2;
-    size_t stop = ini.find_first_of("\r\n", line);
-    return ini.substr(line, stop == std::string::npos ? std::string::npos : stop - line);
-}
-
-// A raw TLS client on the relay: header and registration, then it reads and
-// notes the arrival time of each order's first event. The relay's own
-// certificate is made by the platform at init; the peer does not check it,
-// as it only stands in for the relay's round trip on loopback.
-class RelayPeer {
-public:
-    ~RelayPeer() { stop(); }
-
-    // Runs on the reader thread for each new order.
-    std::function<void(long long)> on_order;
-
-    bool start(int port, std::string const& header, int storeidx)
-    {
-        m_context = SSL_CTX_new(TLS_client_method());
-        if (!m_context)
-            return false;
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-            return false;
-        m_ssl = SSL_new(m_context);
-        SSL_set_fd(m_ssl, m_fd);
-        if (SSL_connect(m_ssl) != 1)
-            return false;
-        std::string registration = "register&storeidx=" + std::to_string(storeidx) + "&devicetype=1";
-        if (SSL_write(m_ssl, header.data(), static_cast<int>(header.size())) <= 0
-            || SSL_write(m_ssl, registration.data(), static_cast<int>(registration.size())) <= 0)
-            return false;
-        m_reader = std::thread([this] { read_loop(); });
-        return true;
-    }
-
-    void stop()
-    {
-        m_stopping = true;
-        if (m_fd >= 0)
-            ::shutdown(m_fd, SHUT_RDWR);
-        if (m_reader.joinable())
-            m_reader.join();
-        if (m_ssl)
-            SSL_free(m_ssl);
-        if (m_context)
-            SSL_CTX_free(m_context);
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_ssl = nullptr;
-        m_context = nullptr;
-        m_fd = -1;
-    }
-
-    std::optional<double> seen(long long orderidx)
-    {
-        std::lock_guard lock(m_lock);
-        auto found = m_seen.find(orderidx);
-        return found == m_seen.end() ? std::nullopt : std::optional<double>(found->second);
-    }
-
-private:
-    void read_loop()
-    {
-        std::string pending;
-        char buffer[4096];
-        while (!m_stopping) {
-            int n = SSL_read(m_ssl, buffer, sizeof buffer);
-            if (n <= 0)
-                return;
-            double now = wall_ms();
-            pending.append(buffer, static_cast<size_t>(n));
-            scan(pending, now);
-        }
-    }
-
-    // Answers each "ping" and notes "orderidx=<digits>&" of NEWORDER events;
-    // an incomplete tail stays for the next read.
-    void scan(std::string& pending, double now)
-    {
-        size_t keep_from = pending.size();
-        for (size_t at = 0; at < pending.size();) {
-            if (pending.compare(at, 4, "ping") == 0) {
-                SSL_write(m_ssl, "pong", 4);
-                at += 4;
-                continue;
-            }
-            if (pending.compare(at, 4, "pong") == 0) {
-                at += 4;
-                continue;
-            }
-            // An event text runs to the next event, ping or pong, as the
-            // program's own scanner reads it.
-            size_t next = std::string::npos;
-            for (char const* mark : { "storeidx=", "ping", "pong" })
-                next = std::min(next, pending.find(mark, at + 1));
-            size_t end = next == std::string::npos ? pending.size() : next;
-            std::string event = pending.substr(at, end - at);
-            size_t idx = event.find("orderidx=");
-            size_t kind = event.find("event=");
-            bool complete = next != std::string::npos || (kind != std::string::npos && event.size() > kind + 6 + 7);
-            if (!complete) {
-                keep_from = at;
-                break;
-            }
-            if (idx != std::string::npos && event.find("event=NEWORDER") != std::string::npos) {
-                long long orderidx = std::atoll(event.c_str() + idx + 9);
-                {
-                    std::lock_guard lock(m_lock);
-                    m_seen.emplace(orderidx, now);
-                }
-                if (on_order)
-                    on_order(orderidx);
-            }
-            at = end;
-        }
-        pending.erase(0, keep_from);
-    }
-
-    SSL_CTX* m_context = nullptr;
-    SSL* m_ssl = nullptr;
-    int m_fd = -1;
-    std::atomic<bool> m_stopping { false };
-    std::thread m_reader;
-    std::mutex m_lock;
-    std::map<long long, double> m_seen;
-};
-
 // The job file's last write in wall-clock milliseconds, or nothing yet.
 std::optional<double> job_done_ms(std::string const& jobs, int n)
 {
@@ -318,175 +151,67 @@ private:
     std::atomic<int> m_failures { 0 };
 };
 
-// The platform, two printers, the signed-in program and the floor client.
-struct Rig {
-    std::string root, pos, home, log, pos_log, platform_log;
+// The shared rig with two printers (the program's and the floor's) and the
+// floor client.
+struct KitchenRig {
+    Rig rig;
     std::string pos_jobs, floor_jobs;
-    int port = 0, control = 0, relay = 0, pos_printer = 0, floor_printer = 0;
-    e2e::Child platform, program, printer_a, printer_b;
-    RelayPeer peer;
+    int floor_printer = 0;
+    e2e::Child printer_a, printer_b;
     Floor floor;
-    std::string failure;
-
-    std::string value_of(std::string const& expression) const
-    {
-        return e2e::json_field(e2e::http(port, "POST", "/eval", expression).body, "value");
-    }
-    bool on_page(int page_class) const
-    {
-        std::string doc = e2e::http(port, "GET", "/doc").body;
-        return e2e::json_field(doc, "class") == std::to_string(page_class) && e2e::json_field(doc, "ready") == "true";
-    }
-    int subscribers() const
-    {
-        return std::atoi(e2e::json_field(e2e::http(control, "GET", "/control/relay?store=1").body, "subscribers").c_str());
-    }
-
-    void start_program()
-    {
-        program = e2e::Child::start({ "xvfb-run", "-a", "-s", "-screen 0 1400x900x24", pos + "/tillbay" },
-            { "LOCALAPPDATA=" + home, "TILLBAY_TESTPORT=" + std::to_string(port), "WEBKIT_DISABLE_COMPOSITING_MODE=1",
-                "NO_AT_BRIDGE=1", "DBUS_SESSION_BUS_ADDRESS=" },
-            pos_log);
-        g_groups[1] = program.pid();
-    }
 
     e2e::Child start_printer(int printer_port, std::string const& jobs, std::string const& name)
     {
-        return e2e::Child::start({ std::string(TB_BUILD_DIR) + "/tools/printer/tillbay-printer", "--port", std::to_string(printer_port),
-                                     "--jobs", jobs, "--idle-ms", "2000" },
-            {}, root + "/" + name + ".log");
+        auto printer = e2e::Child::start({ std::string(TB_BUILD_DIR) + "/tools/printer/tillbay-printer", "--port",
+                                             std::to_string(printer_port), "--jobs", jobs, "--idle-ms", "2000" },
+            {}, rig.root + "/" + name + ".log");
+        end_on_signals_too(printer.pid());
+        return printer;
     }
 
     bool set_up()
     {
-        std::string build = TB_BUILD_DIR;
-        root = e2e::make_temp_dir("tb-bench-kitchen");
-        if (root.empty())
-            return fail("no temporary folder");
-        pos = root + "/pos";
-        home = root + "/home";
-        ::mkdir(home.c_str(), 0755);
-        int api = e2e::free_port(), web = e2e::free_port();
-        relay = e2e::free_port();
-        control = e2e::free_port();
-        std::string tool = build + "/tools/platform/tillbay-platform";
-        {
-            auto init = e2e::Child::start({ tool, "init", pos, "--api-port", std::to_string(api), "--relay-port",
-                                              std::to_string(relay), "--web-port", std::to_string(web) },
-                {}, root + "/init.log");
-            if (!e2e::wait_for([&] { return !init.running(); }, 20s))
-                return fail("platform init did not finish");
-        }
-        if (!e2e::copy_file(build + "/app/tillbay", pos + "/tillbay", true)
-            || !e2e::copy_dir_files(build + "/app/webext", pos + "/webext") || !e2e::copy_dir_files(build + "/ui-bundle", pos)
-            || !e2e::copy_dir_files(build + "/ui-bundle", root + "/ui"))
-            return fail("could not lay out the program folder");
-
-        pos_jobs = root + "/pos-jobs";
-        floor_jobs = root + "/floor-jobs";
-        pos_printer = e2e::free_port();
-        floor_printer = e2e::free_port();
-        printer_a = start_printer(pos_printer, pos_jobs, "printer-pos");
-        printer_b = start_printer(floor_printer, floor_jobs, "printer-floor");
-        g_groups[2] = printer_a.pid();
-        g_groups[3] = printer_b.pid();
-        std::string ini = e2e::read_text(pos + "/tillbay.ini");
-        ini += "[PRINTER]\r\nconnection=tcp|127.0.0.1|" + std::to_string(pos_printer)
-            + "\r\n[KITCHEN]\r\nconnection=inherit\r\nauto=1\r\nwhen=0\r\n";
-        e2e::write_text(pos + "/tillbay.ini", ini);
-
-        platform_log = root + "/platform.log";
-        platform = e2e::Child::start({ tool, "serve", "--data", pos + "/platform-data", "--api-port", std::to_string(api),
-                                         "--relay-port", std::to_string(relay), "--web-port", std::to_string(web),
-                                         "--control-port", std::to_string(control), "--ui", root + "/ui" },
-            {}, platform_log);
-        g_groups[0] = platform.pid();
-        if (!e2e::wait_for([&] { return e2e::read_text(platform_log).find("ready") != std::string::npos; }, 20s))
-            return fail("the platform did not start");
-
-        port = e2e::free_port();
-        pos_log = root + "/tillbay.log";
-        log = home + "/TillBay/bridge.log";
-        start_program();
-        if (!e2e::wait_for([&] { return on_page(1); }, 45s))
-            return fail("no sign-in page");
-        if (e2e::wait_for([&] { return e2e::read_text(log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
-            program.stop();
-            start_program();
-            if (!e2e::wait_for([&] { return on_page(1); }, 45s))
-                return fail("no sign-in page after the restart");
-        }
-        if (!e2e::wait_for(
-                [&] {
-                    return value_of("typeof window.tillwave==='object'&&typeof window.setLoginMode==='function'"
-                                    "&&document.readyState==='complete'")
-                        == "true";
-                },
-                10s))
-            return fail("the sign-in form did not become ready");
-        value_of("document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
-                 "document.getElementById('userPw').value='pos1234!';"
-                 "document.getElementById('loginForm').requestSubmit();true");
-        if (!e2e::wait_for([&] { return on_page(2); }, 20s))
-            return fail("the staff sign-in did not reach the order board");
-        if (!e2e::wait_for([&] { return value_of("document.getElementById('relayPill').classList.contains('on')") == "true"; }, 15s)
-            || !e2e::wait_for([&] { return subscribers() == 1; }, 10s))
-            return fail("the program did not register on the relay");
+        // The program prints its kitchen tickets to the first printer.
+        rig.peer.on_order = [this](long long orderidx) { floor.add(orderidx); };
+        bool ready = rig.set_up("tb-bench-kitchen", true, [this](Rig& r) {
+            pos_jobs = r.root + "/pos-jobs";
+            floor_jobs = r.root + "/floor-jobs";
+            int pos_printer = e2e::free_port();
+            floor_printer = e2e::free_port();
+            printer_a = start_printer(pos_printer, pos_jobs, "printer-pos");
+            printer_b = start_printer(floor_printer, floor_jobs, "printer-floor");
+            std::string ini = e2e::read_text(r.pos + "/tillbay.ini");
+            ini += "[PRINTER]\r\nconnection=tcp|127.0.0.1|" + std::to_string(pos_printer)
+                + "\r\n[KITCHEN]\r\nconnection=inherit\r\nauto=1\r\nwhen=0\r\n";
+            e2e::write_text(r.pos + "/tillbay.ini", ini);
+            return true;
+        });
+        if (!ready)
+            return false;
 
         // The floor client: the same settings, its own staff sign-in.
-        tillbay::paths::set_exe_dir_for_testing(pos + "/");
+        tillbay::paths::set_exe_dir_for_testing(rig.pos + "/");
         tillbay::settings::read_server_settings();
         auto const& server = tillbay::settings::server();
         tillbay::transport::configure(server.tls, server.tlsfp, server.host);
         auto staff = tillbay::signin::staff(tillbay::api::configured_endpoint(), "tillbay01", "pos1234!");
         if (!staff.ok())
-            return fail("the floor client could not sign in: " + staff.error().message);
+            return rig.fail("the floor client could not sign in: " + staff.error().message);
         tillbay::session::set_staff(staff.value().storeidx, staff.value().useridx, staff.value().shop_name, false);
         floor.start(floor_printer);
-        peer.on_order = [this](long long orderidx) { floor.add(orderidx); };
-
-        std::string header = ini_value(e2e::read_text(pos + "/tillbay.ini"), "RELAY", "header");
-        if (header.empty() || !peer.start(relay, header, 1))
-            return fail("the relay peer could not register");
-        if (!e2e::wait_for([&] { return subscribers() == 2; }, 10s))
-            return fail("the relay peer is not counted as a subscriber");
         // The board's first list (taken as handled) is behind us.
         std::this_thread::sleep_for(1s);
         return true;
     }
 
-    bool fail(std::string const& why)
+    ~KitchenRig()
     {
-        failure = why;
-        return false;
-    }
-
-    ~Rig()
-    {
-        peer.stop();
+        rig.peer.stop();
         floor.stop();
-        program.stop();
-        platform.stop();
         printer_a.stop();
         printer_b.stop();
-        for (auto& group : g_groups)
-            group = -1;
-        if (!root.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(root, ignored);
-        }
     }
 };
-
-double percentile(std::vector<double> values, double fraction)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    size_t index = static_cast<size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
-}
 
 struct Figures {
     std::vector<double> pos, floor;
@@ -496,11 +221,12 @@ Figures g_figures;
 
 void BM_KitchenTicket(benchmark::State& state)
 {
-    auto rig = std::make_unique<Rig>();
-    if (!rig->set_up()) {
-        std::fprintf(stderr, "bench_kitchen_ticket: %s\n--- program log\n%s\n--- bridge log (head)\n%s\n", rig->failure.c_str(),
-            e2e::read_text(rig->pos_log).c_str(), e2e::read_text(rig->log).substr(0, 4000).c_str());
-        state.SkipWithError(rig->failure.c_str());
+    auto kitchen = std::make_unique<KitchenRig>();
+    Rig const& rig = kitchen->rig;
+    if (!kitchen->set_up()) {
+        std::fprintf(stderr, "bench_kitchen_ticket: %s\n--- program log\n%s\n--- bridge log (head)\n%s\n", rig.failure.c_str(),
+            e2e::read_text(rig.pos_log).c_str(), e2e::read_text(rig.log).substr(0, 4000).c_str());
+        state.SkipWithError(rig.failure.c_str());
         for (auto _ : state) { }
         return;
     }
@@ -512,7 +238,7 @@ void BM_KitchenTicket(benchmark::State& state)
                 + R"(,"pay":"paid","memo":"덜 맵게","lines":[{"mname":"김치찌개","qty":2,"price":9000,"options":["곱빼기"]},)"
                   R"({"mname":"공기밥","qty":1,"price":1000}]})";
             double sent = wall_ms();
-            auto answer = e2e::http(rig->control, "POST", "/control/orders", body);
+            auto answer = e2e::http(rig.control, "POST", "/control/orders", body);
             if (answer.status != 200) {
                 state.SkipWithError(("the control call failed: " + answer.body).c_str());
                 break;
@@ -521,19 +247,19 @@ void BM_KitchenTicket(benchmark::State& state)
             auto deadline = std::chrono::steady_clock::now() + per_order_limit;
             while ((!pos_at || !floor_at) && std::chrono::steady_clock::now() < deadline) {
                 if (!pos_at)
-                    pos_at = job_done_ms(rig->pos_jobs, pos_job + 1);
+                    pos_at = job_done_ms(kitchen->pos_jobs, pos_job + 1);
                 if (!floor_at)
-                    floor_at = job_done_ms(rig->floor_jobs, floor_job + 1);
+                    floor_at = job_done_ms(kitchen->floor_jobs, floor_job + 1);
                 if (!pos_at || !floor_at)
                     std::this_thread::sleep_for(2ms);
             }
             // A job file keeps growing until its connection ends: read the time again a moment later.
             std::this_thread::sleep_for(pause_between_orders);
             if (pos_at) {
-                pos_at = job_done_ms(rig->pos_jobs, ++pos_job);
+                pos_at = job_done_ms(kitchen->pos_jobs, ++pos_job);
             }
             if (floor_at) {
-                floor_at = job_done_ms(rig->floor_jobs, ++floor_job);
+                floor_at = job_done_ms(kitchen->floor_jobs, ++floor_job);
             }
             if (!pos_at || !floor_at) {
                 ++f.missed;
@@ -562,9 +288,8 @@ BENCHMARK(BM_KitchenTicket)->UseManualTime()->Iterations(1)->Unit(benchmark::kMi
 
 int main(int argc, char** argv)
 {
-    for (int signal_number : { SIGINT, SIGTERM, SIGHUP })
-        std::signal(signal_number, end_children_and_exit);
-    std::signal(SIGPIPE, SIG_IGN);
+    using bench::percentile;
+    bench::end_children_on_signals();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

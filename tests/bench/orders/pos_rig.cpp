@@ -23,7 +23,7 @@ namespace bench {
 namespace {
 
 // The children's process groups, for a signal that ends the benchmark early.
-std::atomic<int> g_groups[3] = { -1, -1, -1 };
+std::atomic<int> g_groups[5] = { -1, -1, -1, -1, -1 };
 
 void end_children_and_exit(int signal_number)
 {
@@ -92,6 +92,15 @@ void end_children_on_signals()
     // A write to a connection the platform has already closed (the relay
     // peer's "pong" while it stops) must fail as a write, not end the run.
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+void end_on_signals_too(int pid)
+{
+    for (size_t i = 2; i < std::size(g_groups); ++i) {
+        int free = -1;
+        if (g_groups[i].compare_exchange_strong(free, pid))
+            return;
+    }
 }
 
 double percentile(std::vector<double> values, double fraction)
@@ -195,8 +204,12 @@ void RelayPeer::scan(std::string& pending, double now)
         }
         if (idx != std::string::npos && event.find("event=NEWORDER") != std::string::npos) {
             long long orderidx = std::atoll(event.c_str() + idx + 9);
-            std::lock_guard lock(m_lock);
-            m_seen.emplace(orderidx, now);
+            {
+                std::lock_guard lock(m_lock);
+                m_seen.emplace(orderidx, now);
+            }
+            if (on_order)
+                on_order(orderidx);
         }
         at = end;
     }
@@ -239,7 +252,8 @@ Rig::~Rig()
     peer.stop();
     program.stop();
     platform.stop();
-    g_groups[0] = g_groups[1] = -1;
+    for (auto& group : g_groups)
+        group = -1;
     // TB_BENCH_KEEP keeps the run's folder (logs included) for a closer look.
     if (!root.empty() && std::getenv("TB_BENCH_KEEP")) {
         std::fprintf(stderr, "kept %s\n", root.c_str());
@@ -249,7 +263,7 @@ Rig::~Rig()
     }
 }
 
-bool Rig::set_up(std::string const& name, bool with_relay_peer)
+bool Rig::set_up(std::string const& name, bool with_relay_peer, std::function<bool(Rig&)> const& before_program)
 {
     std::string build = TB_BUILD_DIR;
     root = e2e::make_temp_dir(name);
@@ -282,6 +296,8 @@ bool Rig::set_up(std::string const& name, bool with_relay_peer)
     g_groups[0] = platform.pid();
     if (!e2e::wait_for([&] { return e2e::read_text(platform_log).find("ready") != std::string::npos; }, 20s))
         return fail("the platform did not start");
+    if (before_program && !before_program(*this))
+        return false;
 
     port = e2e::free_port();
     pos_log = root + "/tillbay.log";

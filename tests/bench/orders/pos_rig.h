@@ -10,6 +10,7 @@
 #include <openssl/ssl.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -25,6 +26,8 @@ double wall_ms();
 // Ends the children's process groups when the benchmark is interrupted; call
 // once from main().
 void end_children_on_signals();
+// Another child whose process group a signal ends too (at most two).
+void end_on_signals_too(int pid);
 
 double percentile(std::vector<double> values, double fraction);
 
@@ -41,6 +44,8 @@ public:
     bool start(int port, std::string const& header, int storeidx);
     void stop();
     std::optional<double> seen(long long orderidx);
+    // Called on the reader thread for each NEWORDER event; set before start.
+    std::function<void(long long orderidx)> on_order;
 
 private:
     void read_loop();
@@ -63,8 +68,11 @@ struct Rig {
     RelayPeer peer;
     std::string failure;
 
-    // name: the temporary folder's prefix. Fails with failure set.
-    bool set_up(std::string const& name, bool with_relay_peer);
+    // name: the temporary folder's prefix. before_program runs once the
+    // program folder is laid out and the platform is up, before the program
+    // starts (extra settings, more peers); false ends the set-up. Fails with
+    // failure set.
+    bool set_up(std::string const& name, bool with_relay_peer, std::function<bool(Rig&)> const& before_program = {});
     ~Rig();
 
     std::string value_of(std::string const& expression) const;
@@ -78,9 +86,10 @@ struct Rig {
     // The program's process and its web processes.
     std::vector<int> program_pids() const;
 
+    bool fail(std::string const& why);
+
 private:
     void start_program();
-    bool fail(std::string const& why);
 };
 
 } // namespace bench
