@@ -165,6 +165,17 @@ void DocumentWriter::member(std::string_view key, std::string_view value)
     m_view.push_back('"');
 }
 
+void DocumentWriter::view_item(
+    std::string_view type, std::initializer_list<std::pair<std::string_view, std::string_view>> members, Flags flags)
+{
+    if (!m_with_view)
+        return;
+    open_item(type);
+    for (auto const& [key, value] : members)
+        member(key, value);
+    close_item(flags);
+}
+
 void DocumentWriter::close_item(Flags flags)
 {
     if (flags == Flags::Reported && (m_centered || m_big || m_bold)) {
@@ -178,22 +189,14 @@ void DocumentWriter::close_item(Flags flags)
 void DocumentWriter::section(std::string_view name)
 {
     m_after_text = false;
-    if (!m_with_view)
-        return;
-    open_item("sec");
-    member("n", name);
-    close_item();
+    view_item("sec", { { "n", name } });
 }
 
 void DocumentWriter::text(std::string_view utf8)
 {
     put_text(utf8);
     m_after_text = true;
-    if (!m_with_view)
-        return;
-    open_item("tx");
-    member("s", utf8);
-    close_item();
+    view_item("tx", { { "s", utf8 } });
 }
 
 void DocumentWriter::newline()
@@ -203,10 +206,7 @@ void DocumentWriter::newline()
         m_after_text = false;
         return;
     }
-    if (!m_with_view)
-        return;
-    open_item("nl");
-    close_item();
+    view_item("nl", {});
 }
 
 void DocumentWriter::rule(char c)
@@ -214,23 +214,14 @@ void DocumentWriter::rule(char c)
     m_after_text = false;
     m_bytes.append(static_cast<size_t>(std::min(m_columns, 79)), c);
     m_bytes.push_back('\n');
-    if (!m_with_view)
-        return;
-    open_item("hr");
-    member("c", std::string_view(&c, 1));
-    close_item();
+    view_item("hr", { { "c", std::string_view(&c, 1) } });
 }
 
 void DocumentWriter::left_right(std::string_view left, std::string_view right)
 {
     m_after_text = false;
     put_left_right(left, right, m_columns);
-    if (!m_with_view)
-        return;
-    open_item("kv");
-    member("l", left);
-    member("v", right);
-    close_item();
+    view_item("kv", { { "l", left }, { "v", right } });
 }
 
 void DocumentWriter::label_value(std::string_view label, std::string_view value)
@@ -242,12 +233,7 @@ void DocumentWriter::label_value(std::string_view label, std::string_view value)
     m_bytes += ": ";
     put_text(value);
     m_bytes.push_back('\n');
-    if (!m_with_view)
-        return;
-    open_item("lv");
-    member("l", label);
-    member("v", value);
-    close_item();
+    view_item("lv", { { "l", label }, { "v", value } });
 }
 
 void DocumentWriter::label_value_wrapped(std::string_view label, std::string_view value)
@@ -269,12 +255,7 @@ void DocumentWriter::label_value_wrapped(std::string_view label, std::string_vie
         rest.remove_prefix(piece);
         width = m_columns;
     } while (!rest.empty());
-    if (!m_with_view)
-        return;
-    open_item("lv");
-    member("l", label);
-    member("v", value);
-    close_item();
+    view_item("lv", { { "l", label }, { "v", value } });
 }
 
 void DocumentWriter::three_columns(std::string_view a, std::string_view c, std::string_view d)
@@ -293,13 +274,7 @@ void DocumentWriter::three_columns(std::string_view a, std::string_view c, std::
     put_blanks(amount_width - display_width(third));
     put_text(third);
     m_bytes.push_back('\n');
-    if (!m_with_view)
-        return;
-    open_item("c3");
-    member("a", a);
-    member("c", c);
-    member("d", d);
-    close_item(Flags::Left);
+    view_item("c3", { { "a", a }, { "c", c }, { "d", d } }, Flags::Left);
 }
 
 void DocumentWriter::two_pairs(std::string_view label1, std::string_view value1, std::string_view label2,
@@ -322,14 +297,7 @@ void DocumentWriter::two_pairs(std::string_view label1, std::string_view value1,
         put_text(v2);
         m_bytes.push_back('\n');
     }
-    if (!m_with_view)
-        return;
-    open_item("p2");
-    member("l1", label1);
-    member("v1", value1);
-    member("l2", label2);
-    member("v2", value2);
-    close_item();
+    view_item("p2", { { "l1", label1 }, { "v1", value1 }, { "l2", label2 }, { "v2", value2 } });
 }
 
 void DocumentWriter::big_line(std::string_view left, std::string_view right)
@@ -337,12 +305,7 @@ void DocumentWriter::big_line(std::string_view left, std::string_view right)
     m_after_text = false;
     big(true);
     put_left_right(left, right, m_columns / 2);
-    if (m_with_view) {
-        open_item("kv");
-        member("l", left);
-        member("v", right);
-        close_item();
-    }
+    view_item("kv", { { "l", left }, { "v", right } });
     big(false);
     feed_dots(m_record.biggap);
 }
@@ -364,14 +327,7 @@ void DocumentWriter::item(std::string_view name_line, std::string_view price, st
     newline();
     three_columns(price, quantity, amount);
     m_with_view = view;
-    if (!m_with_view)
-        return;
-    open_item("item");
-    member("n", name_line);
-    member("p", price);
-    member("q", quantity);
-    member("a", amount);
-    close_item(Flags::Left);
+    view_item("item", { { "n", name_line }, { "p", price }, { "q", quantity }, { "a", amount } }, Flags::Left);
 }
 
 Result<Document> DocumentWriter::finish(std::string_view what)

@@ -25,8 +25,10 @@
 #include "printing/printer_settings.h"
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tillbay::printing {
 
@@ -112,6 +114,9 @@ private:
     void open_item(std::string_view type);
     void member(std::string_view key, std::string_view value);
     void close_item(Flags flags = Flags::Reported);
+    // One view item with its members; nothing when the view is not kept.
+    void view_item(std::string_view type, std::initializer_list<std::pair<std::string_view, std::string_view>> members,
+        Flags flags = Flags::Reported);
 
     PrinterRecord const& m_record;
     int m_columns = 48;
