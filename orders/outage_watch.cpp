@@ -55,15 +55,7 @@ void OutageWatch::start()
     if (m_thread.joinable())
         return;
     m_stopping = false;
-    m_thread = os::process::start_thread([this] {
-        try {
-            run();
-        } catch (std::exception const& e) {
-            log::bridge("ORDER", std::string("연결 끊김 감시 중 예외: ") + e.what());
-        } catch (...) {
-            log::bridge("ORDER", "연결 끊김 감시 중 알 수 없는 예외");
-        }
-    });
+    m_thread = os::process::start_thread([this] { log::guarded("연결 끊김 감시 실패", [this] { run(); }); });
 }
 
 void OutageWatch::stop()

@@ -131,16 +131,12 @@ void PrintQueue::work()
         Job job = std::move(m_jobs.front());
         m_jobs.pop_front();
         lock.unlock();
-        try {
+        bool const finished = log::guarded("인쇄 작업 실패", [&] {
             auto sent = m_sender(job.route, job.bytes);
             report(sent.ok(), sent.ok() ? sent.value() : sent.error().message, job.tag);
-        } catch (std::exception const& e) {
-            log::bridge("PRT", std::string("인쇄 작업 실패: ") + e.what());
+        });
+        if (!finished)
             report(false, text_worker_failed, job.tag);
-        } catch (...) {
-            log::bridge("PRT", "인쇄 작업 실패: 알 수 없는 예외");
-            report(false, text_worker_failed, job.tag);
-        }
         lock.lock();
         --m_count;
     }

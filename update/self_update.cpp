@@ -314,14 +314,10 @@ void start_thread(Hooks hooks, CheckEnvironment environment)
 {
     std::lock_guard guard(g_threads_lock);
     g_threads.push_back(os::process::start_thread([hooks = std::move(hooks), environment = std::move(environment)] {
-        try {
+        log::guarded("갱신 확인 실패", [&] {
             std::lock_guard run(g_run_lock);
             run_check(hooks, environment);
-        } catch (std::exception const& e) {
-            log::bridge("UPD", std::string("갱신 확인 중 예외: ") + e.what());
-        } catch (...) {
-            log::bridge("UPD", "갱신 확인 중 알 수 없는 예외");
-        }
+        });
         if (hooks.finished)
             log::guarded("갱신 끝 알림 실패", [&] { hooks.finished(); });
     }));

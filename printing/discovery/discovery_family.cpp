@@ -107,7 +107,7 @@ void DiscoveryFamily::start_search(bridge::Command const& command, bridge::Page&
 
 void DiscoveryFamily::search_worker(SearchRequest request, uint64_t generation)
 {
-    try {
+    bool const answered = log::guarded("프린터 찾기 실패", [&] {
         auto post = [&](SearchResult const& result) {
             if (m_hooks.queue_internal)
                 m_hooks.queue_internal(print_links_command(generation, discovery_script(result)));
@@ -116,11 +116,9 @@ void DiscoveryFamily::search_worker(SearchRequest request, uint64_t generation)
         // The page may press 검색 again as soon as it sees the final answer.
         m_search_running = false;
         post(final_result);
-        return;
-    } catch (...) {
-        log::bridge("PRN", "search worker failed");
-    }
-    m_search_running = false;
+    });
+    if (!answered)
+        m_search_running = false;
 }
 
 std::vector<QueuePointer> DiscoveryFamily::queue_pointers()
@@ -161,7 +159,9 @@ bool DiscoveryFamily::print_links_running()
 
 void DiscoveryFamily::print_links_worker()
 {
-    try {
+    // The loop ends only when no one is waiting any more; a failure ends it
+    // early, and the askers are let go.
+    bool const done = log::guarded("프린터 목록 실패", [&] {
         PrintLinks links = gather_print_links(m_printers);
         while (true) {
             std::vector<Asker> askers;
@@ -179,9 +179,9 @@ void DiscoveryFamily::print_links_worker()
                     m_hooks.queue_internal(print_links_command(asker.generation, print_links_script(asker.target, saved, links)));
             }
         }
-    } catch (...) {
-        log::bridge("PRN", "print links worker failed");
-    }
+    });
+    if (done)
+        return;
     std::lock_guard guard(m_links_lock);
     m_links_askers.clear();
     m_links_running = false;

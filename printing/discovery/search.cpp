@@ -142,13 +142,9 @@ SearchResult run_search(SearchRequest const& request, SearchMachine const& machi
     state.cancel = &cancel;
     Reporter reporter(request, state, limits, progress);
     state.changed = [&] { reporter.maybe_report(); };
-    try {
-        return search(machine, limits, state, reporter);
-    } catch (std::exception const& failure) {
-        log::bridge("PRN", std::string("search failed: ") + failure.what());
-    } catch (...) {
-        log::bridge("PRN", "search failed");
-    }
+    SearchResult found;
+    if (log::guarded("프린터 찾기 실패", [&] { found = search(machine, limits, state, reporter); }))
+        return found;
     SearchResult result;
     result.id = request.id;
     result.target = request.target;
