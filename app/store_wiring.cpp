@@ -51,7 +51,7 @@ StoreWiring::StoreWiring(bridge::Bridge& bridge)
             return std::make_shared<bridge::DocumentPage>(*document);
         return std::make_shared<bridge::DocumentPage>(m_bridge.current_page());
     };
-    files.web = [](os::http::Endpoint const& endpoint, os::web::Call const& call) { return os::web::send(endpoint, call); };
+    files.web = [](os::http::Endpoint const& endpoint, os::http::Request const& call) { return os::http::request(endpoint, call); };
     files.web_host = [] { return settings::server().webhost; };
     files.owner_call = [](std::string_view command) { return api::owner_call(command); };
     files.show_in_folder = [this](std::string const& path) {

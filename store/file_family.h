@@ -13,7 +13,7 @@
 #include "base/result.h"
 #include "bridge/family.h"
 #include "os/file_dialog.h"
-#include "os/web_call.h"
+#include "os/http.h"
 #include "server/api.h"
 #include "store/command_rows.h"
 
@@ -35,7 +35,7 @@ struct FileHooks {
     // A page that answers the command's document from any thread.
     std::function<std::shared_ptr<bridge::Page>(bridge::Page& page)> keep_page;
     // A call to the web host (worker).
-    std::function<Result<os::web::Answer>(os::http::Endpoint const&, os::web::Call const&)> web;
+    std::function<Result<os::http::Response>(os::http::Endpoint const&, os::http::Request const&)> web;
     // The settings' web host text.
     std::function<std::string()> web_host;
     // The encrypted owner call (worker).

@@ -116,8 +116,8 @@ Result<UploadedPhoto> upload_photo(PhotoJob const& job, FileHooks& hooks)
     }
 
     auto endpoint = files::web_endpoint(host);
-    os::web::Call call;
-    call.method = os::web::Method::Post;
+    os::http::Request call;
+    call.method = os::http::Method::Post;
     call.path = photo_upload_path;
     call.content_type = std::string("multipart/form-data; boundary=") + photo_boundary;
     call.body = photo_multipart_body(base, jpeg.value());
@@ -144,8 +144,8 @@ Result<UploadedPhoto> upload_photo(PhotoJob const& job, FileHooks& hooks)
         log::bridge("PHOTO", "쓸 수 없는 저장 이름 — " + shown_answer(stored));
         return fail(text_bad_stored_name);
     }
-    os::web::Call head;
-    head.method = os::web::Method::Head;
+    os::http::Request head;
+    head.method = os::http::Method::Head;
     head.path = photo_stored_path + stored;
     head.connect_timeout_ms = photo_timeout_ms;
     head.timeout_ms = photo_timeout_ms;

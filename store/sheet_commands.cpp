@@ -159,8 +159,8 @@ void run_export(std::string form, std::string path, bool workbook, std::shared_p
     if (host.empty() || !hooks.web)
         return fail(text_no_web_host, {});
     auto endpoint = files::web_endpoint(host);
-    os::web::Call call;
-    call.method = os::web::Method::Post;
+    os::http::Request call;
+    call.method = os::http::Method::Post;
     call.path = "/v2/merchant/mallship_api.php";
     call.content_type = "application/x-www-form-urlencoded; charset=UTF-8";
     call.body = std::move(form);
@@ -169,8 +169,8 @@ void run_export(std::string form, std::string path, bool workbook, std::shared_p
     call.max_bytes = max_shipping_list_bytes;
     auto answer = hooks.web(endpoint, call);
     if (!answer) {
-        auto failure = static_cast<os::web::Failure>(answer.error().code);
-        if (failure == os::web::Failure::TooLarge)
+        auto failure = static_cast<os::http::Failure>(answer.error().code);
+        if (failure == os::http::Failure::TooLarge)
             return fail(text_list_too_big, answer.error().detail);
         return fail(text_no_server, answer.error().detail);
     }

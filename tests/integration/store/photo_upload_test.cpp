@@ -3,7 +3,7 @@
 // the answer (only a safe file name goes into a URL and a HEAD path), the
 // HEAD check at that address, and each way the host can refuse.
 
-#include "os/web_call.h"
+#include "os/http.h"
 #include "store/photo_upload.h"
 
 #include <gtest/gtest.h>
@@ -136,7 +136,7 @@ protected:
         m_photo = (m_dir / "shop.jpg").string();
         ASSERT_EQ(std::system(("convert -size 40x30 xc:red '" + m_photo + "'").c_str()), 0) << "ImageMagick is needed";
         m_hooks.web_host = [this] { return m_host.web_host(); };
-        m_hooks.web = [](os::http::Endpoint const& endpoint, os::web::Call const& call) { return os::web::send(endpoint, call); };
+        m_hooks.web = [](os::http::Endpoint const& endpoint, os::http::Request const& call) { return os::http::request(endpoint, call); };
         m_hooks.temp_folder = [this] { return (m_dir / "tmp").string(); };
     }
     void TearDown() override { fs::remove_all(m_dir); }

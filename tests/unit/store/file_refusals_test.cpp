@@ -67,9 +67,9 @@ TEST(FileCommandRefusals, NothingOpensAndThePageIsTold)
         int web_calls = 0;
         FileHooks hooks;
         hooks.dialogs = &dialogs;
-        hooks.web = [&](os::http::Endpoint const&, os::web::Call const&) -> Result<os::web::Answer> {
+        hooks.web = [&](os::http::Endpoint const&, os::http::Request const&) -> Result<os::http::Response> {
             ++web_calls;
-            return os::web::Answer { 200, "OK" };
+            return os::http::Response { 200, "", "OK" };
         };
         hooks.web_host = [] { return std::string("http://127.0.0.1:9"); };
         auto page = std::make_shared<RecordingPage>();
