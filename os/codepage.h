@@ -1,7 +1,7 @@
 #pragma once
 
 // Text for printers and old files: UTF-8 to a Windows code page number
-// (949 Korean, 932, 936, 950, 437, 1252, …) and back.
+// (949 Korean, 932, 936, 950, 437, 1252, …).
 
 #include <optional>
 #include <string>
@@ -19,9 +19,5 @@ bool supported(int codepage);
 // never spoils the rest of the text. Nothing when the code page itself is
 // unknown to the machine.
 std::optional<std::string> from_utf8(int codepage, std::string_view utf8_text);
-
-// The code page's bytes as UTF-8; an unreadable byte becomes U+FFFD.
-// Nothing when the code page is unknown to the machine.
-std::optional<std::string> to_utf8(int codepage, std::string_view bytes);
 
 } // namespace tillbay::os::codepage

@@ -56,8 +56,12 @@ public:
                 return false;
             ++*replaced;
             out.append(replacement_character);
-            ++in;
-            --in_left;
+            // The code page 949 reader can report a bad sequence after it has
+            // taken the last bytes: then there is nothing left to skip.
+            if (in_left > 0) {
+                ++in;
+                --in_left;
+            }
             iconv(m_handle, nullptr, nullptr, nullptr, nullptr);
         }
         return true;

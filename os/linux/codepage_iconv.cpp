@@ -1,5 +1,6 @@
 #include "os/codepage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <iconv.h>
@@ -26,8 +27,8 @@ std::string iconv_name(int codepage)
     }
 }
 
-// One conversion descriptor per direction, code page and thread: opening
-// one costs far more than converting a receipt.
+// One conversion descriptor per code page and thread: opening one costs far
+// more than converting a receipt.
 class Converter {
 public:
     Converter() = default;
@@ -35,13 +36,13 @@ public:
     Converter& operator=(Converter const&) = delete;
     ~Converter() { close(); }
 
-    iconv_t get(int codepage, bool to_codepage)
+    iconv_t get(int codepage)
     {
         if (m_open && m_codepage == codepage)
             return m_cd;
         close();
         std::string name = iconv_name(codepage);
-        m_cd = to_codepage ? iconv_open(name.c_str(), "UTF-8") : iconv_open("UTF-8", name.c_str());
+        m_cd = iconv_open(name.c_str(), "UTF-8");
         m_codepage = codepage;
         m_open = true;
         return m_cd;
@@ -61,7 +62,6 @@ private:
 };
 
 thread_local Converter t_from_utf8;
-thread_local Converter t_to_utf8;
 
 bool is_ascii(std::string_view text)
 {
@@ -123,7 +123,9 @@ std::string convert(iconv_t cd, std::string_view input, std::string_view replace
         for (char c : replacement)
             *at++ = c;
         out_left -= replacement.size();
-        size_t step = skip(std::string_view(in, in_left));
+        // glibc's code page 949 reader can report a bad sequence after it has
+        // already taken the last bytes, so the step never passes the end.
+        size_t step = std::min(skip(std::string_view(in, in_left)), in_left);
         in += step;
         in_left -= step;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -140,14 +142,14 @@ bool supported(int codepage)
 {
     if (codepage <= 0)
         return false;
-    return t_from_utf8.get(codepage, true) != reinterpret_cast<iconv_t>(-1);
+    return t_from_utf8.get(codepage) != reinterpret_cast<iconv_t>(-1);
 }
 
 std::optional<std::string> from_utf8(int codepage, std::string_view utf8_text)
 {
     if (codepage <= 0)
         return std::nullopt;
-    iconv_t cd = t_from_utf8.get(codepage, true);
+    iconv_t cd = t_from_utf8.get(codepage);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return std::nullopt;
     if (is_ascii(utf8_text))
@@ -156,18 +158,6 @@ std::optional<std::string> from_utf8(int codepage, std::string_view utf8_text)
         size_t length = utf8_length(rest);
         return length ? length : size_t { 1 };
     });
-}
-
-std::optional<std::string> to_utf8(int codepage, std::string_view bytes)
-{
-    if (codepage <= 0)
-        return std::nullopt;
-    iconv_t cd = t_to_utf8.get(codepage, false);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return std::nullopt;
-    if (is_ascii(bytes))
-        return std::string(bytes);
-    return convert(cd, bytes, "\xEF\xBF\xBD", [](std::string_view) { return size_t { 1 }; });
 }
 
 } // namespace tillbay::os::codepage

@@ -66,6 +66,9 @@ TEST(TextDecoder, RefusesWhatNoEncodingFits)
         { "UTF-16 big-endian (not read)", "\xFE\xFF\xAC\x00"s, Leniency::Strict },
         { "loose, but mostly broken", std::string(40, '\xFF'), Leniency::Loose },
         { "loose, one broken byte in a short text", "ab\xFF"s, Leniency::Loose },
+        // The code page reader takes the last two bytes and still reports a
+        // fault: the replacement must not step past the end.
+        { "a fault reported after the last bytes", "\xE3:\xFF\xFF\xFF\xA2\xE8"s, Leniency::Loose },
     };
     for (auto const& c : cases) {
         auto decoded = decode_text(c.bytes, c.leniency);
