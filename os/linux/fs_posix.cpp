@@ -21,6 +21,25 @@ static Error errno_error(std::string const& what, std::string const& path)
     return Error::from_detail(what + " " + path + ": " + std::strerror(saved), saved);
 }
 
+static std::pair<std::string, std::string> split_path(std::string const& path)
+{
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return { ".", path };
+    return { slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1) };
+}
+
+// A renamed file's new name is durable once its folder is flushed too; a
+// folder that cannot be opened for that leaves the file written all the same.
+static void sync_folder(std::string const& folder)
+{
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
+}
+
 static bool write_all(int fd, std::string_view content)
 {
     size_t done = 0;
@@ -145,6 +164,7 @@ Status write_file_atomic(std::string const& path, std::string_view content, std:
         ::unlink(temp.c_str());
         return error;
     }
+    sync_folder(split_path(target).first);
     return {};
 }
 
@@ -185,14 +205,6 @@ Result<std::pair<int, std::string>> create_unique(std::string const& folder, std
     return errno_error("create", path);
 }
 
-std::pair<std::string, std::string> split_path(std::string const& path)
-{
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return { ".", path };
-    return { slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1) };
-}
-
 } // namespace
 
 Status write_file_replacing(std::string const& path, std::string_view content, WriteStage* failed_stage)
@@ -227,13 +239,7 @@ Status write_file_replacing(std::string const& path, std::string_view content, W
         ::unlink(temp.c_str());
         return fail(WriteStage::Replace, error);
     }
-    // The new name is durable once the folder itself is flushed; a folder
-    // that cannot be opened for that leaves the file written all the same.
-    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
+    sync_folder(folder);
     return {};
 }
 
