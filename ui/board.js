@@ -28,10 +28,12 @@
     var n = num(value, 0);
     return (n < 0 ? '-' : '') + String(Math.abs(n)).replace(/\B(?=(\d{3})+(?!\d))/g, ',');
   }
+  // Text from orders is typed on phones and tablets: control characters
+  // other than line breaks show as boxes, so they become spaces.
   function el(tag, cls, text) {
     var n = document.createElement(tag);
     if (cls) n.className = cls;
-    if (text !== undefined && text !== null) n.textContent = String(text);
+    if (text !== undefined && text !== null) n.textContent = String(text).replace(/[\u0000-\u0009\u000B-\u001F\u007F]/g, ' ');
     return n;
   }
   function orderNumber(o) {
