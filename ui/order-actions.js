@@ -233,6 +233,7 @@
       if (!paid) {
         money.appendChild(button('현금 결제', 'primary', function () { cashDialog([idx], num(d.totalamount, 0)); }, 'oaCash'));
         money.appendChild(button('카드 단말기 마감', '', function () { terminalDialog([idx], num(d.totalamount, 0)); }, 'oaTerminal'));
+        if (TW.payQrFor) money.appendChild(button('QR 결제', '', function () { TW.payQrFor(String(idx)); }, 'oaPayQr'));
       }
       money.appendChild(button('자리 옮기기', '', function () { tableDialog([idx]); }, 'oaTable'));
       money.appendChild(button('주문 취소', 'danger', function () { cancelDialog([idx]); }, 'oaCancelOrder'));
@@ -345,6 +346,7 @@
     needs('함께 조리 시작', 'primary', function () { act('조리를 시작하는 중입니다…', 'cookstartall', selectedList().join(',')); }, 'oaCookAll');
     needs('함께 현금 결제', '', function () { var l = selectedList(); cashDialog(l, totalOf(l)); }, 'oaCashAll');
     needs('함께 단말기 마감', '', function () { var l = selectedList(); terminalDialog(l, totalOf(l)); }, 'oaTerminalAll');
+    needs('함께 QR 결제', '', function () { if (TW.payQrFor) TW.payQrFor(selectedList().join(',')); }, 'oaPayQrAll');
     needs('자리 옮기기', '', function () { tableDialog(selectedList()); }, 'oaTableAll');
     needs('함께 취소', 'danger', function () { cancelDialog(selectedList()); }, 'oaCancelAll');
     bar.appendChild(button('현금서랍', '', function () { act('현금서랍을 여는 중입니다…', 'opendrawer'); }, 'oaDrawerBar'));

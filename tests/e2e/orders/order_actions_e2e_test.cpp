@@ -219,6 +219,31 @@ TEST_F(OrderActionsEndToEnd, CashPaymentFromTheBoardOpensTheDrawerAndPrintsTheRe
     s_job = count_files();
 }
 
+TEST_F(OrderActionsEndToEnd, AnUnpaidOrderOnTheBoardGetsItsPaymentQr)
+{
+    long long orderidx = create_order(R"({"store":1,"kind":"table","table":4,"pay":"unpaid","memo":"문 앞에\u0007두세요",)"
+                                      R"("lines":[{"mname":"김밥","qty":1,"price":4000}]})");
+    ASSERT_GT(orderidx, 0);
+    std::string idx = std::to_string(orderidx);
+    // A control character typed on a phone shows as a space, not as a box.
+    std::string memo = "document.querySelector('.card[data-orderidx=\"" + idx + "\"] .memo')";
+    ASSERT_TRUE(e2e::wait_for([&] { return value_of("!!" + memo) == "true"; }, 15s));
+    EXPECT_EQ(text_of(memo + ".textContent"), "문 앞에 두세요");
+
+    open_detail(orderidx);
+    click("#oaPayQr");
+    ASSERT_TRUE(e2e::wait_for(
+        [] { return value_of("!document.getElementById('payQrSheet').classList.contains('hidden')&&!!document.querySelector('#payQrCode svg')") == "true"; },
+        15s))
+        << e2e::read_text(s_at.bridge_log);
+    EXPECT_EQ(text_of("document.querySelector('#payQrSheet .amount').textContent"), "4,000원");
+    std::string requests = e2e::http(s_at.control, "GET", "/control/requests?after=0").body;
+    EXPECT_NE(requests.find("cmd=131&storeidx=1&orderidx=" + idx), std::string::npos) << requests.substr(0, 2000);
+    snapshot("26-board-payqr");
+    value_of("[].slice.call(document.querySelectorAll('#payQrSheet .btn.primary'))[0].click();true");
+    click("#orderDetail .detail-head .btn");
+}
+
 TEST_F(OrderActionsEndToEnd, CancelOnAPinStoreGoesThroughThePinPadAndPrintsTheCancelTicket)
 {
     long long orderidx = create_order(R"({"store":1,"kind":"table","table":9,"pay":"paid","lines":[{"mname":"제육볶음","qty":3,"price":11000}]})");
