@@ -61,7 +61,7 @@ int find_new_group(std::string_view list, std::string const& name)
 
 Result<std::string> pair(std::string_view name, std::string_view value)
 {
-    auto encoded = encode_value(value, Encoding::Safe);
+    auto encoded = encode_value(value, ValueEncoding::Safe);
     if (!encoded.ok())
         return encoded.release_error();
     return "&" + std::string(name) + "=" + encoded.value();

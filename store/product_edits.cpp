@@ -189,7 +189,7 @@ void run_shop_category(RowRun& run)
     auto name_ok = [](std::string_view name, bool may_be_empty) {
         if (name.size() > max_shop_category || (name.empty() && !may_be_empty))
             return false;
-        return encode_value(name, Encoding::Safe).ok() && name.find("<#>") == std::string_view::npos;
+        return encode_value(name, ValueEncoding::Safe).ok() && name.find("<#>") == std::string_view::npos;
     };
     std::string request = "cmd=48&storeidx=" + std::to_string(run.storeidx());
     if (mode == "set") {

@@ -34,19 +34,19 @@ bool is_digits(std::string_view text, size_t max_digits)
     return true;
 }
 
-Result<std::string> encode_value(std::string_view value, Encoding encoding)
+Result<std::string> encode_value(std::string_view value, ValueEncoding encoding)
 {
     std::string out;
     out.reserve(value.size() + 8);
     for (size_t i = 0; i < value.size(); ++i) {
         auto c = static_cast<unsigned char>(value[i]);
-        if (encoding == Encoding::EveryByte) {
+        if (encoding == ValueEncoding::EveryByte) {
             append_escape(out, c);
             continue;
         }
         if (is_control(c))
             return Error::with_message(text_bad_value, "control byte in a request value");
-        if (encoding == Encoding::PageEncoded && c == '%' && i + 2 < value.size() && ascii::hex_digit_value(value[i + 1]) >= 0
+        if (encoding == ValueEncoding::PageEncoded && c == '%' && i + 2 < value.size() && ascii::hex_digit_value(value[i + 1]) >= 0
             && ascii::hex_digit_value(value[i + 2]) >= 0) {
             out.append(value.substr(i, 3));
             i += 2;
@@ -88,7 +88,7 @@ Result<SecretString> fill_request(std::string_view pattern, bridge::Command cons
                     text += "</>";
                 text += command.fields[f];
             }
-            auto encoded = encode_value(text, Encoding::Safe);
+            auto encoded = encode_value(text, ValueEncoding::Safe);
             wipe(text);
             if (!encoded.ok())
                 return encoded.release_error();
@@ -105,7 +105,7 @@ Result<SecretString> fill_request(std::string_view pattern, bridge::Command cons
             out.append(value);
             continue;
         }
-        Encoding encoding = kind == '%' ? Encoding::EveryByte : kind == '~' ? Encoding::PageEncoded : Encoding::Safe;
+        ValueEncoding encoding = kind == '%' ? ValueEncoding::EveryByte : kind == '~' ? ValueEncoding::PageEncoded : ValueEncoding::Safe;
         auto encoded = encode_value(value, encoding);
         if (!encoded.ok())
             return encoded.release_error();

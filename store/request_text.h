@@ -29,14 +29,14 @@ inline constexpr char const* text_bad_value = "입력값에 쓸 수 없는 글�
 inline constexpr char const* text_bad_number = "입력값이 올바르지 않습니다";
 inline constexpr char const* text_too_long = "입력한 내용이 너무 깁니다 — 줄여서 다시 해 주세요";
 
-enum class Encoding {
+enum class ValueEncoding {
     Safe,       // only the bytes that could change the request's shape
     EveryByte,  // "%%%02X" for every byte
     PageEncoded // already percent-encoded by the page
 };
 
 // One value as it goes into a request, or the user's message.
-Result<std::string> encode_value(std::string_view value, Encoding encoding);
+Result<std::string> encode_value(std::string_view value, ValueEncoding encoding);
 
 // True for 1 to 12 ASCII digits.
 bool is_digits(std::string_view text, size_t max_digits = 12);

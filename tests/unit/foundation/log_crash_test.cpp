@@ -247,7 +247,8 @@ TEST_F(CrashReport, WritesTheReportAndDiesOfTheSameSignal)
         EXPECT_EQ(second[3].str(), c.probe ? "1" : "0");
 
         EXPECT_LE(lines.size() - 2, 3'000u);
-        std::regex const frame(R"([^+]{1,60}\+[0-9a-f]{6,})");
+        // A module name may hold a plus itself (libstdc++).
+        std::regex const frame(R"(.{1,60}\+[0-9a-f]{6,})");
         bool own_frame = false;
         for (size_t i = 2; i < lines.size(); ++i) {
             EXPECT_TRUE(std::regex_match(lines[i], frame)) << lines[i];

@@ -50,7 +50,7 @@ protected:
         };
         hooks.journal = [this](int storeidx) { return orders::OrderJournal(folder, "api.example.com", storeidx); };
         hooks.server_host = [] { return std::string("api.example.com"); };
-        hooks.refresh_orders = [this](bridge::Page& page) { page.status("refreshed"); };
+        hooks.refresh_orders = [](bridge::Page& page) { page.status("refreshed"); };
         hooks.merge_orders = [this](int target, std::string_view others) {
             return orders::merge_orders_request(family.hooks().store_call, target, others);
         };

@@ -7,29 +7,29 @@
 #include <gtest/gtest.h>
 
 using namespace tillbay;
-using store::Encoding;
+using store::ValueEncoding;
 
 TEST(RequestValue, EncodesWhatWouldChangeTheRequestAndRefusesControlBytes)
 {
     struct Case {
         std::string value;
-        Encoding encoding;
+        ValueEncoding encoding;
         std::string sent; // empty: refused
     } const cases[] = {
-        { "김치찌개", Encoding::Safe, "김치찌개" },
-        { "a&b=c", Encoding::Safe, "a%26b%3Dc" },
-        { "&storeidx=2", Encoding::Safe, "%26storeidx%3D2" },
-        { "100% +1 #2", Encoding::Safe, "100%25 %2B1 %232" },
-        { "줄\n바꿈\r\t끝", Encoding::Safe, "줄%0A바꿈%0D%09끝" },
-        { std::string("nul\0x", 5), Encoding::Safe, "" },
-        { "bell\x07", Encoding::Safe, "" },
-        { "del\x7f", Encoding::Safe, "" },
-        { "맵게", Encoding::EveryByte, "%EB%A7%B5%EA%B2%8C" },
-        { "a&\n", Encoding::EveryByte, "%61%26%0A" },
+        { "김치찌개", ValueEncoding::Safe, "김치찌개" },
+        { "a&b=c", ValueEncoding::Safe, "a%26b%3Dc" },
+        { "&storeidx=2", ValueEncoding::Safe, "%26storeidx%3D2" },
+        { "100% +1 #2", ValueEncoding::Safe, "100%25 %2B1 %232" },
+        { "줄\n바꿈\r\t끝", ValueEncoding::Safe, "줄%0A바꿈%0D%09끝" },
+        { std::string("nul\0x", 5), ValueEncoding::Safe, "" },
+        { "bell\x07", ValueEncoding::Safe, "" },
+        { "del\x7f", ValueEncoding::Safe, "" },
+        { "맵게", ValueEncoding::EveryByte, "%EB%A7%B5%EA%B2%8C" },
+        { "a&\n", ValueEncoding::EveryByte, "%61%26%0A" },
         // Already encoded by the page: escapes kept, anything unsafe encoded.
-        { "%EC%BF%A0%ED%8F%B0", Encoding::PageEncoded, "%EC%BF%A0%ED%8F%B0" },
-        { "50%&x=1", Encoding::PageEncoded, "50%25%26x%3D1" },
-        { "%4", Encoding::PageEncoded, "%254" },
+        { "%EC%BF%A0%ED%8F%B0", ValueEncoding::PageEncoded, "%EC%BF%A0%ED%8F%B0" },
+        { "50%&x=1", ValueEncoding::PageEncoded, "50%25%26x%3D1" },
+        { "%4", ValueEncoding::PageEncoded, "%254" },
     };
     for (auto const& c : cases) {
         auto encoded = store::encode_value(c.value, c.encoding);
