@@ -1,8 +1,10 @@
 // The files the owner keeps, end to end: the running program, signed in as
 // the owner, saves the mall's shipping list as a workbook and as CSV from the
 // bulk-shipping page, uploads a sideways phone photo from the product page to
-// the platform's photo service (it arrives upright at 1280 px), and saves the
-// table QR stickers as PNG files a QR reader decodes back to the table links.
+// the platform's photo service (it arrives upright at 1280 px), saves the
+// table QR stickers as PNG files a QR reader decodes back to the table links,
+// reads an invoice workbook made by LibreOffice into the page's rows, and
+// saves the blank invoice template the page builds.
 // Every file dialog is answered by the folder in TILLBAY_DIALOG_PATH.
 
 #include "e2e_fixture.h"
@@ -117,6 +119,39 @@ protected:
         std::this_thread::sleep_for(400ms);
         e2e::write_text(s_at.artefacts + "/" + name + ".png", e2e::http(s_at.automation, "GET", "/snapshot").body);
     }
+    // Leaves only `file` (when given) for the next open dialog: the other
+    // files of the dialog folder move to a folder of their own.
+    static void offer_only(std::string const& file)
+    {
+        fs::create_directories(s_dialogs + "/kept");
+        for (auto const& entry : fs::directory_iterator(s_dialogs))
+            if (entry.is_regular_file())
+                fs::rename(entry.path(), s_dialogs + "/kept/" + entry.path().filename().string());
+        if (!file.empty())
+            fs::copy_file(file, s_dialogs + "/" + fs::path(file).filename().string());
+    }
+    // The invoice table as text: rows split by "/", cells by "|", a row
+    // marked as not uploadable starts with "!".
+    static std::string invoice_rows()
+    {
+        return string_of("Array.from(document.querySelectorAll('#invRows tr')).map(function(tr){return (tr.className==='bad'?'!':'')"
+                         "+Array.from(tr.cells).map(function(c){return c.textContent}).join('|')}).join('/')");
+    }
+    // Chooses the invoice file through the page and waits for its answer.
+    static std::string choose_invoice_file()
+    {
+        value_of("document.getElementById('invState').textContent='';document.getElementById('import').click();true");
+        e2e::wait_for([] {
+            std::string state = text_of("invState");
+            return !state.empty() && state.find("읽고 있습니다") == std::string::npos;
+        }, 30s);
+        return text_of("invState");
+    }
+    static bool open_mallship()
+    {
+        return open("storebulkship", "mallship.html") || on_page("mallship.html");
+    }
+
     static std::string saved_with(std::string const& extension)
     {
         for (auto const& entry : fs::directory_iterator(s_dialogs))
@@ -200,4 +235,98 @@ TEST_F(FilesEndToEnd, TableQrStickersSavedAndReadBack)
     EXPECT_NE(decoded.find("/1"), std::string::npos) << decoded;
 }
 
+// A workbook LibreOffice made from a CSV list: its texts are shared strings,
+// its numbers number cells (1234567 and 12-digit invoice numbers in full), a
+// literal "_x0041_" is stored escaped, and a blank line and an empty cell
+// leave gaps. The page shows it as it shows a CSV file, marks the row without
+// an invoice number and the one with a wrong order number, and saves those
+// two with the header as a CSV file to fix and upload again.
+TEST_F(FilesEndToEnd, InvoiceWorkbookShownAsRows)
+{
+    if (!open_mallship() && unknown_command("storebulkship"))
+        GTEST_SKIP() << "the navigation family does not open mallship.html in this build";
+    ASSERT_TRUE(on_page("mallship.html")) << doc();
+    offer_only(TB_STORE_FIXTURES "/invoices.xlsx");
+    std::string state = choose_invoice_file();
+    EXPECT_EQ(state, "5줄 중 3줄을 올릴 수 있습니다 — 송장번호가 없거나 주문번호가 틀린 2줄은 빨간색입니다.") << e2e::read_text(s_at.bridge_log);
+    EXPECT_EQ(invoice_rows(),
+        "주문번호|택배사|송장번호|받는분|메모/9001|CJ대한통운|651200001111|김하나|문 앞/!9002|우체국택배||박둘/"
+        "9003|CJ대한통운|1234567|김하나|경비실, 2층/!A-9004|한진택배|512300004444|이셋|코드_x0041_/9005|롯데택배|651200005555|최넷");
+    snapshot("files-mallship-workbook-rows");
+
+    ASSERT_EQ(value_of("!document.getElementById('saveFailed').hidden"), "true");
+    value_of("document.getElementById('saveFailed').click();true");
+    std::string failed;
+    ASSERT_TRUE(e2e::wait_for([&] { return !(failed = saved_with(".csv")).empty(); }, 20s)) << e2e::read_text(s_at.bridge_log);
+    ASSERT_TRUE(e2e::wait_for([&] { return e2e::read_text(failed).size() > 3; }, 10s));
+    EXPECT_EQ(e2e::read_text(failed),
+        "\xEF\xBB\xBF주문번호,택배사,송장번호,받는분,메모\r\n9002,우체국택배,,박둘\r\nA-9004,한진택배,512300004444,이셋,코드_x0041_\r\n");
+}
+
+// A file that passes for a workbook but is not one ends in one Korean
+// message, with no rows left from the file before.
+TEST_F(FilesEndToEnd, BrokenInvoiceWorkbookSaysSo)
+{
+    if (!open_mallship() && unknown_command("storebulkship"))
+        GTEST_SKIP() << "the navigation family does not open mallship.html in this build";
+    ASSERT_TRUE(on_page("mallship.html")) << doc();
+    std::string good = e2e::read_text(TB_STORE_FIXTURES "/invoices.xlsx");
+    ASSERT_GT(good.size(), 3000u);
+    // A ZIP archive of one text file, as a workbook.
+    e2e::write_text(s_at.root + "/note.txt", "메모");
+    run("cd '" + s_at.root + "' && rm -f nosheet.zip && zip -q nosheet.zip note.txt");
+    struct Case {
+        char const* what;
+        std::string bytes;
+        char const* message;
+    } const cases[] = {
+        { "cut short", good.substr(0, 3000), "엑셀 파일을 읽지 못했어요" },
+        { "ZIP signature then junk", "PK\x03\x04"s + std::string(2000, 'x'), "엑셀 파일을 읽지 못했어요" },
+        { "ZIP without a sheet", e2e::read_text(s_at.root + "/nosheet.zip"), "시트를 찾지 못했어요" },
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_FALSE(c.bytes.empty());
+        // Rows of a good file first, so that leftovers would show.
+        offer_only(TB_STORE_FIXTURES "/invoices.xlsx");
+        ASSERT_NE(choose_invoice_file().find("줄 중"), std::string::npos);
+        offer_only("");
+        ASSERT_TRUE(e2e::write_text(s_dialogs + "/broken.xlsx", c.bytes));
+        std::string state = choose_invoice_file();
+        EXPECT_NE(state.find(c.message), std::string::npos) << state;
+        EXPECT_TRUE(state.starts_with("broken.xlsx — ")) << state;
+        EXPECT_EQ(invoice_rows(), "");
+        EXPECT_EQ(value_of("document.getElementById('saveFailed').hidden"), "true");
+    }
+}
+
+// «양식 받기» saves a workbook whose first row is the header the upload
+// reads; chosen again, the page reads it back as that header and no rows.
+TEST_F(FilesEndToEnd, BlankTemplateSavedAndReadBack)
+{
+    if (!open_mallship() && unknown_command("storebulkship"))
+        GTEST_SKIP() << "the navigation family does not open mallship.html in this build";
+    ASSERT_TRUE(on_page("mallship.html")) << doc();
+    offer_only("");
+    value_of("document.getElementById('template').click();true");
+    std::string book = s_dialogs + "/송장_올리기_양식.xlsx";
+    ASSERT_TRUE(e2e::wait_for([&] { return e2e::read_text(s_at.bridge_log).find("양식(xlsx) 저장") != std::string::npos; }, 20s))
+        << e2e::read_text(s_at.bridge_log);
+    std::string bytes = e2e::read_text(book);
+    ASSERT_TRUE(bytes.starts_with("PK\x03\x04"));
+    EXPECT_NE(run("unzip -t '" + book + "'").find("No errors detected"), std::string::npos);
+    EXPECT_EQ(run("unzip -Z1 '" + book + "'"),
+        "[Content_Types].xml\n_rels/.rels\nxl/workbook.xml\nxl/_rels/workbook.xml.rels\nxl/styles.xml\nxl/worksheets/sheet1.xml\n");
+    std::string sheet = run("unzip -p '" + book + "' xl/worksheets/sheet1.xml");
+    size_t order = sheet.find(">주문번호<"), courier = sheet.find(">택배사<"), invoice = sheet.find(">송장번호<");
+    ASSERT_NE(order, std::string::npos) << sheet;
+    EXPECT_LT(order, courier);
+    EXPECT_LT(courier, invoice);
+    EXPECT_NE(invoice, std::string::npos);
+
+    EXPECT_EQ(choose_invoice_file(), "0줄 중 0줄을 올릴 수 있습니다.");
+    EXPECT_EQ(invoice_rows(), "주문번호|택배사|송장번호");
+}
+
 } // namespace
+
