@@ -43,7 +43,7 @@
     if (end < 0) refuse(TEXT.broken);
     var count = u16(bytes, end + 10), offset = u32(bytes, end + 16);
     if (count === 0xFFFF || offset === 0xFFFFFFFF || offset >= n) refuse(TEXT.broken);
-    var entries = {}, names = new TextDecoder('utf-8');
+    var entries = Object.create(null), names = new TextDecoder('utf-8');
     at = offset;
     for (var i = 0; i < count; i++) {
       if (at + 46 > n || u32(bytes, at) !== 0x02014B50) refuse(TEXT.broken);
@@ -159,9 +159,7 @@
   }
 
   function sheetRows(doc, shared) {
-    var rowNodes = all(doc, 'row');
-    if (rowNodes.length > MAX_ROWS) refuse(TEXT.tooManyRows);
-    var rows = [];
+    var rowNodes = all(doc, 'row'), rows = [];
     for (var i = 0; i < rowNodes.length; i++) {
       var cells = children(rowNodes[i], 'c'), row = [], next = 0;
       for (var j = 0; j < cells.length; j++) {
@@ -174,7 +172,7 @@
         while (row.length < column) row.push('');
         row[column] = text;
       }
-      if (row.length) rows.push(row);
+      if (row.length && rows.push(row) > MAX_ROWS) refuse(TEXT.tooManyRows);
     }
     return rows;
   }
