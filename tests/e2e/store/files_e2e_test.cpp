@@ -328,5 +328,45 @@ TEST_F(FilesEndToEnd, BlankTemplateSavedAndReadBack)
     EXPECT_EQ(invoice_rows(), "주문번호|택배사|송장번호");
 }
 
+
+// Hand-made workbooks through the page's own reader (fixtures/workbook_cases.js):
+// shared, inline, formula, boolean and number cells, rich text with a
+// phonetic guide left out, escapes, gaps, the first sheet found through the
+// workbook's relationships or by its usual name, and every fault or limit
+// ending in its one message.
+TEST_F(FilesEndToEnd, WorkbookReaderCases)
+{
+    if (!open_mallship() && unknown_command("storebulkship"))
+        GTEST_SKIP() << "the navigation family does not open mallship.html in this build";
+    ASSERT_TRUE(on_page("mallship.html")) << doc();
+    value_of(e2e::read_text(TB_STORE_FIXTURES "/workbook_cases.js") + ";true");
+    ASSERT_TRUE(e2e::wait_for([] { return value_of("typeof window.workbookCases==='string'") == "true"; }, 60s));
+    struct Case {
+        char const* name;
+        char const* answer; // the rows, or "!" and the start of the message
+    } const cases[] = {
+        { "types", "주문번호||송장번호/1234567|1234567|651200001111|0.3|-2.5/TRUE|FALSE|식3|||가 나|줄\\n바꿈 _x0041_" },
+        { "firstSheetByRelationship", "첫째" },
+        { "absoluteTarget", "|<절대>" },
+        { "onlySheet1", "하나" },
+        { "noSheet", "!엑셀 파일에서 시트를 찾지 못했어요" },
+        { "brokenXml", "!엑셀 파일을 읽지 못했어요" },
+        { "badSharedIndex", "!엑셀 파일을 읽지 못했어요" },
+        { "tooManyColumns", "!칸이 너무 많아요(200칸까지)" },
+        { "tooManyRows", "!줄이 너무 많아요(100,000줄까지)" },
+        { "tooBig", "!엑셀 파일이 너무 커요" },
+        { "encrypted", "!암호가 걸린 엑셀 파일이에요" },
+    };
+    for (auto const& c : cases) {
+        std::string answer = string_of("JSON.parse(window.workbookCases)['"s + c.name + "']");
+        EXPECT_TRUE(answer.starts_with(c.answer)) << c.name << ": " << answer;
+        if (c.answer[0] != '!')
+            EXPECT_EQ(answer, c.answer) << c.name;
+    }
+    // Nothing reached the console uncaught.
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(value_of("window.workbookFaults"), "0");
+}
+
 } // namespace
 
