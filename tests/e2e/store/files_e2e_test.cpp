@@ -326,8 +326,16 @@ TEST_F(FilesEndToEnd, BlankTemplateSavedAndReadBack)
 
     EXPECT_EQ(choose_invoice_file(), "0줄 중 0줄을 올릴 수 있습니다.");
     EXPECT_EQ(invoice_rows(), "주문번호|택배사|송장번호");
-}
 
+    // Where LibreOffice is installed, it opens the template too.
+    if (run("command -v soffice").empty())
+        return;
+    std::string out = s_at.root + "/template-csv";
+    fs::create_directories(out);
+    run("cp '" + book + "' '" + out + "/template.xlsx' && cd '" + out + "' && timeout 120 soffice -env:UserInstallation=file://" + out
+        + "/profile --headless --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76' template.xlsx >/dev/null 2>&1");
+    EXPECT_EQ(e2e::read_text(out + "/template.csv"), "주문번호,택배사,송장번호\n");
+}
 
 // Hand-made workbooks through the page's own reader (fixtures/workbook_cases.js):
 // shared, inline, formula, boolean and number cells, rich text with a
