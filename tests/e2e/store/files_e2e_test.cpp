@@ -254,7 +254,7 @@ TEST_F(FilesEndToEnd, InvoiceWorkbookShownAsRows)
         "9003|CJ대한통운|1234567|김하나|경비실, 2층/!A-9004|한진택배|512300004444|이셋|코드_x0041_/9005|롯데택배|651200005555|최넷");
     snapshot("files-mallship-workbook-rows");
 
-    ASSERT_EQ(value_of("!document.getElementById('saveFailed').hidden"), "true");
+    ASSERT_EQ(value_of("document.getElementById('saveFailed').offsetParent!==null"), "true");
     value_of("document.getElementById('saveFailed').click();true");
     std::string failed;
     ASSERT_TRUE(e2e::wait_for([&] { return !(failed = saved_with(".csv")).empty(); }, 20s)) << e2e::read_text(s_at.bridge_log);
@@ -296,7 +296,7 @@ TEST_F(FilesEndToEnd, BrokenInvoiceWorkbookSaysSo)
         EXPECT_NE(state.find(c.message), std::string::npos) << state;
         EXPECT_TRUE(state.starts_with("broken.xlsx — ")) << state;
         EXPECT_EQ(invoice_rows(), "");
-        EXPECT_EQ(value_of("document.getElementById('saveFailed').hidden"), "true");
+        EXPECT_EQ(value_of("document.getElementById('saveFailed').offsetParent"), "null");
     }
 }
 
