@@ -42,8 +42,12 @@ std::optional<Placement> CustomerDisplay::placement() { return choose_placement(
 
 void CustomerDisplay::apply()
 {
-    auto where = customer_on() ? placement() : std::nullopt;
+    bool on = customer_on();
+    auto monitors = m_screen.monitors();
+    auto where = on ? choose_placement(monitors, m_config.test_mode) : std::nullopt;
     if (!where) {
+        if (on)
+            log::bridge("CUST", "손님 화면을 둘 둘째 모니터가 없다 (모니터 " + std::to_string(monitors.size()) + "개)");
         close();
         return;
     }

@@ -60,6 +60,7 @@ struct Connection {
     bool send_failed = false;
     Clock::time_point since;
     Phase phase = Phase::Reading;
+    bool watched = false; // registered with epoll
     List::iterator self; // its node, in whichever list holds it (splicing keeps it valid)
 };
 
@@ -81,11 +82,14 @@ Peer peer_of(sockaddr_storage const& storage)
     return peer;
 }
 
-// Sends what the socket takes now; true when the whole answer is out.
+// Sends what the socket takes now; true when the whole answer is out. The
+// tail of the answer is held back (MSG_MORE) until the sending side closes,
+// which follows every whole answer: the last bytes and the FIN then leave in
+// one segment instead of two.
 bool send_some(Connection& c)
 {
     while (c.sent < c.answer.size()) {
-        ssize_t n = ::send(c.fd, c.answer.data() + c.sent, c.answer.size() - c.sent, MSG_NOSIGNAL);
+        ssize_t n = ::send(c.fd, c.answer.data() + c.sent, c.answer.size() - c.sent, MSG_NOSIGNAL | MSG_MORE);
         if (n > 0) {
             c.sent += static_cast<size_t>(n);
             continue;
@@ -263,22 +267,33 @@ private:
             c.peer = peer_of(storage);
             c.since = Clock::now();
             m_open_count.store(m_open.size());
-            epoll_event event {};
-            event.events = EPOLLIN | EPOLLRDHUP;
-            event.data.ptr = &c;
-            if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) != 0) {
-                close_connection(c);
-                continue;
-            }
             if (full) {
                 ++m_refused;
                 (void)discard_input(fd);
                 answer(c, safe_busy_answer());
                 continue;
             }
-            // The request is usually there already (deferred accept).
-            read_and_ask(c);
+            // The request is usually there already (deferred accept): most
+            // connections are answered and closed without ever being
+            // registered with epoll.
+            if (read_and_ask(c))
+                (void)watch(c, EPOLLIN | EPOLLRDHUP);
         }
+    }
+
+    // Registers the connection with epoll for events, or changes what it
+    // waits for; closes it when epoll refuses. False when closed.
+    bool watch(Connection& c, uint32_t events)
+    {
+        epoll_event event {};
+        event.events = events;
+        event.data.ptr = &c;
+        if (::epoll_ctl(m_epoll, c.watched ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, c.fd, &event) != 0) {
+            close_connection(c);
+            return false;
+        }
+        c.watched = true;
+        return true;
     }
 
     // Closes the oldest connection still waiting for its request when it has
@@ -316,12 +331,14 @@ private:
                 close_connection(c);
             return;
         case Phase::Reading:
-            read_and_ask(c);
+            (void)read_and_ask(c);
             return;
         }
     }
 
-    void read_and_ask(Connection& c)
+    // Reads what has arrived and asks the handler; true when the connection
+    // is still open and waits for more of its request.
+    bool read_and_ask(Connection& c)
     {
         bool closed = false;
         bool grew = false;
@@ -332,6 +349,11 @@ private:
             if (n > 0) {
                 c.received.append(buffer, static_cast<size_t>(n));
                 grew = true;
+                // A short read took all there was: ask now rather than
+                // spend a call on hearing "nothing more". Level-triggered
+                // epoll brings back whatever comes later.
+                if (static_cast<size_t>(n) < room)
+                    break;
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -347,10 +369,12 @@ private:
         else if (closed)
             input = Input::PeerClosed;
         else if (!grew)
-            return;
+            return true;
         auto reply = ask(c, input);
-        if (reply)
-            answer(c, std::move(*reply));
+        if (!reply)
+            return true;
+        answer(c, std::move(*reply));
+        return false;
     }
 
     std::optional<std::string> ask(Connection const& c, Input input)
@@ -397,23 +421,25 @@ private:
             return;
         }
         c.phase = Phase::Writing;
-        epoll_event event {};
-        event.events = EPOLLOUT;
-        event.data.ptr = &c;
-        if (::epoll_ctl(m_epoll, EPOLL_CTL_MOD, c.fd, &event) != 0)
-            close_connection(c);
+        (void)watch(c, EPOLLOUT);
     }
 
-    // The answer is out: the sending side closes. A connection whose peer
-    // may still have bytes on the way is drained for a moment, so that the
-    // close does not reset the answer away before the peer has read it.
+    // The answer is out: the sending side closes. A connection whose whole
+    // request was read and that has nothing unread closes at once (the close
+    // sends the FIN with the answer's tail). One whose peer may still have
+    // bytes on the way is drained for a moment, so that the close does not
+    // reset the answer away before the peer has read it.
     void finish(Connection& c)
     {
-        ::shutdown(c.fd, SHUT_WR);
         int pending = 0;
         bool quiet = ::ioctl(c.fd, FIONREAD, &pending) == 0 && pending == 0;
         bool whole_request = c.phase == Phase::Reading && !c.received.empty() && quiet;
-        if (whole_request || m_closing.size() >= m_limits.max_closing) {
+        if (whole_request) {
+            close_connection(c);
+            return;
+        }
+        ::shutdown(c.fd, SHUT_WR);
+        if (m_closing.size() >= m_limits.max_closing) {
             close_connection(c);
             return;
         }
@@ -423,10 +449,7 @@ private:
         std::string().swap(c.answer);
         m_closing.splice(m_closing.end(), m_open, c.self);
         m_open_count.store(m_open.size());
-        epoll_event event {};
-        event.events = EPOLLIN | EPOLLRDHUP;
-        event.data.ptr = &c;
-        if (::epoll_ctl(m_epoll, EPOLL_CTL_MOD, c.fd, &event) != 0 || !discard_input(c.fd))
+        if (watch(c, EPOLLIN | EPOLLRDHUP) && !discard_input(c.fd))
             close_connection(c);
     }
 
