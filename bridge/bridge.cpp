@@ -5,7 +5,6 @@
 #include "bridge/webview_host.h"
 #include "session/session.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 
@@ -77,24 +76,6 @@ struct DrainFlag {
         g_draining.store(0);
     }
 };
-
-// The bridge log line of a page script. A long one (an order list, a
-// report) is named with its length instead of written out: the line keeps
-// only its first few hundred bytes anyway, and scrubbing the whole text on
-// the UI thread at every reload would hold the window for nothing.
-void log_script(std::string_view script)
-{
-    constexpr size_t whole_up_to = 1024;
-    if (script.size() <= whole_up_to) {
-        log::bridge("JS>>", script);
-        return;
-    }
-    // The called name when the script is a call, else its first bytes.
-    size_t open = script.find('(');
-    size_t head = open != std::string_view::npos && open > 0 ? open : 64;
-    log::bridge("JS>>", cut_utf8(std::string(script.substr(0, std::min<size_t>(head, 96))), 96) + "(… "
-            + std::to_string(script.size()) + " bytes)");
-}
 
 } // namespace
 
@@ -365,7 +346,7 @@ void Bridge::page_callback(std::string_view script, std::optional<uint64_t> gene
     std::string wrapped = "(function(){if(window!==window.top||location.href!==" + json::quote(current) + ")return;";
     wrapped += safe;
     wrapped += "\n})();";
-    log_script(safe);
+    log::bridge("JS>>", safe);
     m_host.port().execute_script(wrapped);
 }
 
@@ -384,7 +365,7 @@ void Bridge::call(std::string_view name, std::string_view args, std::optional<ui
         array.append(args);
         array += ']';
         if (m_host.port().call_function(name_text, array, current)) {
-            log::bridge("JS>>", "window." + name_text + "&&" + name_text + "(… " + std::to_string(args.size()) + " bytes)");
+            log::bridge("JS>>", "window." + name_text + "&&" + name_text + "(" + std::string(args) + ")");
             return;
         }
     }
