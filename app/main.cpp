@@ -554,13 +554,17 @@ int run(int argc, char** argv)
 
     Program program;
     g_program = &program;
+    // The queue is drained at the priority of input events, not as an idle
+    // task: an order list or a page's answer waits neither for the web
+    // view's redraws nor behind a stream of other idle work.
     program.app_queue = std::make_unique<shell::AppQueue>([] {
-        g_idle_add(
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT,
             [](gpointer) -> gboolean {
                 log::guarded("앱 메시지 처리 실패", [] { g_program->app_queue->drain_on_ui_thread(handle_app_message); });
                 return G_SOURCE_REMOVE;
             },
-            nullptr);
+            nullptr, nullptr);
     });
 
     auto port = test_port_digits();

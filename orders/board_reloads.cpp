@@ -1,5 +1,7 @@
 #include "orders/board_reloads.h"
 
+#include <algorithm>
+
 namespace tillbay::orders {
 
 BoardReloads::BoardReloads(Run run, Reload reload, std::function<std::chrono::steady_clock::time_point()> now)
@@ -21,8 +23,12 @@ void BoardReloads::request(std::vector<bridge::OrderNotice> notices)
         m_waiting = true;
         if (m_last_start) {
             auto since = std::chrono::duration_cast<std::chrono::milliseconds>(m_now() - *m_last_start);
-            if (since < min_spacing)
-                delay = min_spacing - since;
+            if (since < m_spacing) {
+                delay = m_spacing - since;
+                m_spacing = std::min(m_spacing * 2, max_spacing);
+            } else {
+                m_spacing = min_spacing;
+            }
         }
     }
     m_run(delay, [this] { run_one(); });

@@ -6,9 +6,12 @@
 // a list that holds its order. So reloads are coalesced: a request while a
 // reload is waiting on the lane joins it; a request while one is running
 // queues exactly one follow-up, which carries every notice that arrived
-// meanwhile. A follow-up starts no sooner than min_spacing after the reload
-// before it, so that a rush of orders costs a few reloads a second, not one
-// per order. Each reload sends its notices' callbacks after its list.
+// meanwhile. A reload after a quiet spell starts at once; a follow-up starts
+// no sooner than the spacing after the reload before it. The spacing is
+// min_spacing at first and doubles with every follow-up that had to wait,
+// up to max_spacing, until a quiet spell brings it back: a few orders cost
+// a reload each as they come, a long rush about one reload a second, not
+// one per order. Each reload sends its notices' callbacks after its list.
 
 #include "bridge/bridge.h"
 
@@ -29,6 +32,7 @@ public:
     using Reload = std::function<void(std::vector<bridge::OrderNotice>)>;
 
     static constexpr std::chrono::milliseconds min_spacing { 200 };
+    static constexpr std::chrono::milliseconds max_spacing { 1000 };
 
     // now: a monotonic clock (tests give their own).
     BoardReloads(Run run, Reload reload,
@@ -47,6 +51,7 @@ private:
     Reload m_reload;
     std::function<std::chrono::steady_clock::time_point()> m_now;
     std::optional<std::chrono::steady_clock::time_point> m_last_start;
+    std::chrono::milliseconds m_spacing = min_spacing;
     mutable std::mutex m_lock;
     bool m_waiting = false; // a reload sits on the lane, not started yet
     std::vector<bridge::OrderNotice> m_notices;

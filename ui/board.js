@@ -182,25 +182,37 @@
   }
 
   // Lists and announcements can come many times a second on a busy day:
-  // the board is drawn once per frame at most, with the latest of them. A
-  // window that draws no frames (minimised) is drawn by the timer instead.
+  // the board is drawn with the latest of them on the next frame, and at
+  // most once every DRAW_SPACING_MS, since every drawing costs the web view
+  // a repaint and the window a copy of it. A window that draws no frames
+  // (minimised) is drawn by the timer instead.
+  var DRAW_SPACING_MS = 100;
   var drawPending = false;
+  var drawnAt = 0;
   var scrollTarget = null;
+  var scrolledAt = 0;
   function draw() {
     if (!drawPending) return;
     drawPending = false;
+    drawnAt = Date.now();
     render();
     if (scrollTarget !== null) {
       var node = document.querySelector('.card[data-orderidx="' + scrollTarget + '"]');
-      if (node && node.scrollIntoView) node.scrollIntoView({ block: 'nearest', behavior: 'smooth' });
+      // A smooth scroll repaints the lane for a good many frames: in a
+      // rush of orders the board jumps to the newest card instead.
+      var now = Date.now();
+      if (node && node.scrollIntoView) node.scrollIntoView({ block: 'nearest', behavior: now - scrolledAt > 1000 ? 'smooth' : 'auto' });
+      scrolledAt = now;
       scrollTarget = null;
     }
   }
   function scheduleDraw() {
     if (drawPending) return;
     drawPending = true;
-    if (window.requestAnimationFrame) window.requestAnimationFrame(draw);
-    setTimeout(draw, 250);
+    var wait = Math.max(0, drawnAt + DRAW_SPACING_MS - Date.now());
+    var onFrame = function () { if (window.requestAnimationFrame) window.requestAnimationFrame(draw); };
+    if (wait > 0) setTimeout(onFrame, wait); else onFrame();
+    setTimeout(draw, wait + 250);
   }
   TW.flushBoard = function () { draw(); };
 

@@ -122,4 +122,29 @@ TEST(BoardReloads, AFollowUpWaitsOutTheSpacingAfterThePreviousReload)
     EXPECT_EQ(lane.delays, (std::vector<long long> { 0, 150, 0 }));
 }
 
+TEST(BoardReloads, ARushSpacesItsReloadsFurtherUntilAQuietSpell)
+{
+    using namespace std::chrono_literals;
+    ManualLane lane;
+    orders::BoardReloads board([&](std::chrono::milliseconds delay, std::function<void()> job) { lane.post(delay, std::move(job)); },
+        [](std::vector<bridge::OrderNotice>) { }, test_clock);
+    g_now = std::chrono::steady_clock::time_point {} + 10s;
+    // An order every 50 ms; each reload starts when its delay is over.
+    int orderidx = 0;
+    for (int reload = 0; reload < 7; ++reload) {
+        board.request({ notice(++orderidx) });
+        g_now += std::chrono::milliseconds(lane.delays.back());
+        lane.run_next();
+        g_now += 50ms;
+    }
+    // Two quiet seconds, then one order: at once, and the spacing is short again.
+    g_now += 2s;
+    board.request({ notice(++orderidx) });
+    lane.run_next();
+    g_now += 50ms;
+    board.request({ notice(++orderidx) });
+    EXPECT_EQ(lane.delays, (std::vector<long long> { 0, 150, 350, 750, 950, 950, 950, 0, 150 }));
+    EXPECT_EQ(board.started(), 8u);
+}
+
 } // namespace
