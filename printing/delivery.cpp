@@ -85,7 +85,12 @@ Result<std::string> deliver(pp::Port& port, char const* kind, std::string_view b
         port.finish(true);
         return failure(blocked_message(health));
     }
+    // A network port's bytes reach the printer once the system has them, a
+    // kill of the program notwithstanding: that is when the printer has them.
+    if (!serial)
+        port.set_handed_notice(accepted);
     auto outcome = port.write_all(bytes, write_ms);
+    port.set_handed_notice(nullptr);
     if (!outcome.ok()) {
         port.finish(false);
         return write_failure(kind, outcome);
