@@ -30,11 +30,14 @@ void PrintingWiring::attach()
     m_bridge.add_family(bridge::FamilySlot::Order, &m_receipt_family);
     m_bridge.add_family(bridge::FamilySlot::Order, &m_kitchen_family);
     m_bridge.add_family(bridge::FamilySlot::Pc, &m_kitchen_family);
+    // The printed mark, the moment the printer has the ticket's last byte.
+    printing::print_queue().set_accepted_listener([this](long long tag) {
+        if (tag > 0 && tag <= INT32_MAX)
+            m_kitchen.accepted(static_cast<int>(tag));
+    });
     printing::print_queue().set_listener([this](bool ok, std::string const& message, long long tag) {
         // A kitchen ticket's outcome goes into the print journal at once, on
-        // the print worker: the shorter the time between the printer taking
-        // the last byte and the journal saying so, the smaller the chance
-        // that a crash in between prints the ticket again after a restart.
+        // the print worker.
         if (tag > 0)
             kitchen_result(ok, tag);
         std::string text = "\x01printresult</>";

@@ -10,6 +10,8 @@
 
 #include "base/result.h"
 
+#include <functional>
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -52,6 +54,23 @@ public:
     // a success.
     virtual WriteOutcome write_all(std::string_view bytes, int timeout_ms) = 0;
 
+    // Runs inside write_all the moment the last byte is in the system's hands
+    // (a network port then still waits for the printer's acknowledgement,
+    // which a printer may hold back for tens of milliseconds). From then on
+    // the document arrives even when the program is killed.
+    void set_handed_notice(std::function<void()> notice) { m_handed = std::move(notice); }
+
+protected:
+    void handed()
+    {
+        if (auto notice = std::move(m_handed)) {
+            m_handed = nullptr;
+            notice();
+        }
+    }
+
+public:
+
     // What the printer sends back within timeout_ms, at most max bytes; empty
     // when nothing came. Fails when the connection cannot be read.
     virtual Result<std::string> read_some(size_t max, int timeout_ms) = 0;
@@ -76,6 +95,9 @@ public:
     // before closing, so the printer sees the end of the document; a device
     // that could not drain drops what is left instead of holding the close.
     virtual void finish(bool drained) = 0;
+
+private:
+    std::function<void()> m_handed;
 };
 
 // A non-blocking connect to an IPv4 address, waited for up to timeout_ms.

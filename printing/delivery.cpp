@@ -20,6 +20,16 @@ namespace {
 namespace pp = os::printer_port;
 
 std::mutex g_device_lock;
+thread_local std::function<void()> t_accepted;
+
+// The printer has the document: the notice runs once.
+void accepted()
+{
+    if (auto notice = std::move(t_accepted)) {
+        t_accepted = nullptr;
+        notice();
+    }
+}
 
 std::string format(char const* pattern, auto... values)
 {
@@ -75,11 +85,18 @@ Result<std::string> deliver(pp::Port& port, char const* kind, std::string_view b
         port.finish(true);
         return failure(blocked_message(health));
     }
+    // A network port's bytes reach the printer once the system has them, a
+    // kill of the program notwithstanding: that is when the printer has them.
+    if (!serial)
+        port.set_handed_notice(accepted);
     auto outcome = port.write_all(bytes, write_ms);
+    port.set_handed_notice(nullptr);
     if (!outcome.ok()) {
         port.finish(false);
         return write_failure(kind, outcome);
     }
+    if (!serial)
+        accepted();
     auto ended = port.end_document(close_wait_ms);
     if (!ended.ok()) {
         port.finish(false);
@@ -92,6 +109,7 @@ Result<std::string> deliver(pp::Port& port, char const* kind, std::string_view b
             return failure(format("%s 전송 실패 (%d)%s", kind, pp::code_device_timeout, partial_send_suffix),
                 drained.error().detail);
         }
+        accepted();
     }
     port.finish(true);
     return sent_text(health);
@@ -132,6 +150,8 @@ Result<std::string> send_legacy(Route const& route, std::string_view bytes)
     if (health.blocks_printing())
         return failure(blocked_message(health));
     auto outcome = port.value()->write_all(bytes, device_write_ms);
+    if (outcome.ok())
+        accepted();
     port.value()->finish(outcome.ok());
     if (!outcome.ok())
         return failure(format("USB 전송 실패 (%zu/%zu 바이트)", outcome.written, bytes.size()),
@@ -140,6 +160,8 @@ Result<std::string> send_legacy(Route const& route, std::string_view bytes)
 }
 
 } // namespace
+
+void set_accepted_notice(std::function<void()> notice) { t_accepted = std::move(notice); }
 
 Status raw_spooler_job(std::string_view queue_name, std::string_view bytes)
 {

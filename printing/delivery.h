@@ -14,6 +14,7 @@
 #include "printing/printer_health.h"
 #include "printing/printer_settings.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -43,7 +44,14 @@ struct Route {
 };
 
 // The success text (with a note when the paper runs low), or the failure.
+// The moment the printer has taken the last byte (a network printer has
+// acknowledged it, a device has it, a serial port has emptied its queue),
+// before the connection ends, the accepted notice of the calling thread runs.
 Result<std::string> send_now(Route const& route, std::string_view bytes);
+
+// The notice send_now gives on this thread, at most once per delivery; an
+// empty one clears it.
+void set_accepted_notice(std::function<void()> notice);
 
 // A raw job into one print queue of the spooler; the system's default
 // printer is never used.

@@ -4,6 +4,7 @@
 #include "os/crypto.h"
 #include "os/fs.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <vector>
@@ -111,7 +112,93 @@ std::optional<Journal> load_journal(std::string const& path)
     auto text = os::read_file(path, max_journal_bytes);
     if (!text.ok())
         return std::nullopt;
-    return parse_journal(text.value());
+    auto journal = parse_journal(text.value());
+    if (!journal)
+        return std::nullopt;
+    if (auto marks = os::read_file(marks_path(path), max_journal_bytes); marks.ok())
+        (void)apply_marks(*journal, marks.value());
+    return journal;
+}
+
+std::string marks_path(std::string const& journal_path) { return journal_path + ".marks"; }
+
+std::string owed_mark(int orderidx, int kind, long long pickup)
+{
+    char line[80];
+    std::snprintf(line, sizeof line, "O %d %d %lld\n", orderidx, kind == 1 ? 1 : 0, pickup);
+    return line;
+}
+
+std::string printed_mark(int orderidx, std::time_t when)
+{
+    char line[80];
+    std::snprintf(line, sizeof line, "P %d %lld\n", orderidx, static_cast<long long>(when));
+    return line;
+}
+
+bool apply_marks(Journal& journal, std::string_view text)
+{
+    if (text.size() > max_journal_bytes)
+        return false;
+    struct Mark {
+        bool printed;
+        std::vector<long long> values;
+    };
+    std::vector<Mark> marks;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string_view::npos)
+            break; // the last write, cut short
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        if (line.size() < 3 || (line[0] != 'O' && line[0] != 'P') || line[1] != ' ')
+            return false;
+        auto values = numbers(line.substr(2));
+        bool printed = line[0] == 'P';
+        if (!values || values->size() != (printed ? 2u : 3u) || (*values)[0] <= 0 || (*values)[0] > INT32_MAX)
+            return false;
+        marks.push_back({ printed, std::move(*values) });
+    }
+    for (auto const& mark : marks) {
+        int orderidx = static_cast<int>(mark.values[0]);
+        if (mark.printed) {
+            auto it = journal.orders.find(orderidx);
+            if (it == journal.orders.end() || it->second.state != TicketState::Owed)
+                continue;
+            it->second.state = TicketState::Printed;
+            it->second.prints = std::min(it->second.prints + 1, 1000000);
+            it->second.last_print = static_cast<std::time_t>(mark.values[1]);
+            continue;
+        }
+        if (!journal.orders.contains(orderidx) && journal.orders.size() >= max_journal_orders)
+            continue;
+        JournalEntry& entry = journal.orders[orderidx];
+        // A ticket given up on stays given up; a printed one that is owed
+        // again went out once more after its delivery failed.
+        if (entry.state == TicketState::GivenUp)
+            continue;
+        if (entry.state == TicketState::Printed && entry.prints > 0)
+            --entry.prints;
+        entry.state = TicketState::Owed;
+        entry.kind = mark.values[1] == 1 ? 1 : 0;
+        entry.pickup = mark.values[2];
+    }
+    return true;
+}
+
+Status append_mark(std::string const& journal_path, std::string_view mark)
+{
+    if (journal_path.empty())
+        return Error::from_detail("no kitchen journal");
+    return os::append_file(marks_path(journal_path), mark);
+}
+
+Status remove_marks(std::string const& journal_path)
+{
+    if (journal_path.empty())
+        return {};
+    return os::remove_file(marks_path(journal_path));
 }
 
 Status save_journal(std::string const& path, Journal const& journal)

@@ -10,6 +10,14 @@
 // whole through a temporary file (flushed, then renamed), so a crash leaves
 // either the old or the new journal, never a mix. Orders that leave the list
 // leave the journal. It is also the reprint log the board shows.
+//
+// Between two replacements, the moments of a ticket are marks appended to a
+// file beside it ("<journal>.marks"): "owed" when an automatic ticket goes to
+// the print queue, "printed" the moment the printer has taken its last byte.
+// A mark is one small write and no flush: what a killed program handed to
+// the kernel stays, and what a power cut takes errs towards printing a
+// ticket again, never towards losing one. Loading applies the marks in order;
+// a replacement that holds them all removes the file.
 
 #include "base/result.h"
 
@@ -56,9 +64,23 @@ std::optional<Journal> parse_journal(std::string_view text);
 std::string journal_path(std::string_view host, int port, int storeidx);
 
 // Nothing when the file does not exist or is not a journal (then the store
-// starts as on a new PC).
+// starts as on a new PC). The marks beside it are applied.
 std::optional<Journal> load_journal(std::string const& path);
 Status save_journal(std::string const& path, Journal const& journal);
+
+// The marks file beside a journal.
+std::string marks_path(std::string const& journal_path);
+// One mark each, a whole line.
+std::string owed_mark(int orderidx, int kind, long long pickup);
+std::string printed_mark(int orderidx, std::time_t when);
+// Applies the marks text in order. A last line cut short (a kill in the
+// middle of a write) is left out; a text with any other line that is not a
+// mark, or a larger one than a journal, is refused whole (false, nothing
+// applied): without its marks a ticket prints again rather than not at all.
+bool apply_marks(Journal& journal, std::string_view text);
+// Appends one mark; no flush.
+Status append_mark(std::string const& journal_path, std::string_view mark);
+Status remove_marks(std::string const& journal_path);
 
 // "주방 출력 2회, 마지막 12:41"; empty when the order was never printed.
 std::string print_log_text(JournalEntry const& entry);

@@ -79,8 +79,15 @@ void KitchenPrinting::save()
 {
     if (m_path.empty())
         return;
-    if (auto saved = save_journal(m_path, m_journal); !saved.ok())
+    if (auto saved = save_journal(m_path, m_journal); !saved.ok()) {
         m_hooks.log("주문표 기록을 저장하지 못했습니다: " + saved.error().detail);
+        return;
+    }
+    // The journal now holds every mark unless a ticket is still out (its
+    // printed mark may come at any moment and is not in it yet).
+    std::lock_guard marks(m_marks_lock);
+    if (m_handed.empty())
+        (void)remove_marks(m_path);
 }
 
 void KitchenPrinting::use_store(int storeidx)
@@ -92,6 +99,14 @@ void KitchenPrinting::use_store(int storeidx)
     auto loaded = load_journal(m_path);
     m_fresh = !loaded;
     m_journal = loaded ? std::move(*loaded) : Journal {};
+    {
+        std::lock_guard marks(m_marks_lock);
+        m_marks_path = m_path;
+        m_handed.clear();
+    }
+    // The marks of the last run go into the journal itself.
+    if (loaded && !m_path.empty() && os::file_exists(marks_path(m_path)))
+        save();
     // Tickets handed to the printer and never confirmed were lost with the
     // queue of the program that handed them over: they are owed still.
     for (auto const& [orderidx, entry] : m_journal.orders) {
@@ -188,9 +203,20 @@ bool KitchenPrinting::print_record(TicketRecord record, TicketKind kind, std::ti
         entry.state = TicketState::Owed;
         entry.kind = kind == TicketKind::Additional ? 1 : 0;
         entry.pickup = pickup;
-        save();
+        std::lock_guard marks(m_marks_lock);
+        m_handed[record.orderidx] = false;
+        if (!m_marks_path.empty()) {
+            if (auto marked = append_mark(m_marks_path, owed_mark(record.orderidx, entry.kind, pickup)); !marked.ok())
+                m_hooks.log("주문표 기록을 저장하지 못했습니다: " + marked.error().detail);
+        }
     }
     auto printed = m_hooks.print(kitchen.record, document.value().bytes, track ? record.orderidx : 0);
+    if (!printed.ok() && track) {
+        // It never reached the queue: owed still, with no outcome to come.
+        std::lock_guard guard(m_lock);
+        std::lock_guard marks(m_marks_lock);
+        m_handed.erase(record.orderidx);
+    }
     if (!printed.ok()) {
         page.status("주문표 인쇄 실패 — " + printed.error().message);
         m_last_failed = true;
@@ -356,21 +382,55 @@ void KitchenPrinting::on_list(int storeidx, std::string_view list_text, bridge::
     replace_known();
 }
 
+void KitchenPrinting::accepted(int orderidx)
+{
+    std::lock_guard marks(m_marks_lock);
+    auto it = m_handed.find(orderidx);
+    if (it == m_handed.end() || it->second)
+        return;
+    it->second = true;
+    if (m_marks_path.empty())
+        return;
+    if (auto marked = append_mark(m_marks_path, printed_mark(orderidx, m_hooks.now())); !marked.ok())
+        m_hooks.log("주문표 기록을 저장하지 못했습니다: " + marked.error().detail);
+}
+
 void KitchenPrinting::confirmed(int orderidx)
 {
+    // A route that gave no notice of the last byte is marked now.
+    accepted(orderidx);
     std::lock_guard guard(m_lock);
     m_retries.erase(orderidx);
+    bool marked;
+    {
+        std::lock_guard marks(m_marks_lock);
+        marked = m_handed.erase(orderidx) > 0 && !m_marks_path.empty();
+    }
     if (auto it = m_journal.orders.find(orderidx); it != m_journal.orders.end()) {
         it->second.state = TicketState::Printed;
         ++it->second.prints;
         it->second.last_print = m_hooks.now();
-        save();
+        // The printed mark holds it until the next replacement.
+        if (!marked)
+            save();
     }
 }
 
 std::optional<std::string> KitchenPrinting::failed(int orderidx)
 {
     std::lock_guard guard(m_lock);
+    {
+        std::lock_guard marks(m_marks_lock);
+        auto it = m_handed.find(orderidx);
+        if (it != m_handed.end()) {
+            // The printer took the last byte and the delivery failed after
+            // (the line dropped before the end): owed again.
+            auto entry = m_journal.orders.find(orderidx);
+            if (it->second && entry != m_journal.orders.end() && !m_marks_path.empty())
+                (void)append_mark(m_marks_path, owed_mark(orderidx, entry->second.kind, entry->second.pickup));
+            m_handed.erase(it);
+        }
+    }
     return failed_locked(orderidx);
 }
 

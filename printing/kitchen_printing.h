@@ -7,8 +7,9 @@
 // order actions; and as the kitchen printer's test sample.
 //
 // Which order got which ticket is kept in the print journal of the store,
-// written before a ticket goes to the print queue and confirmed by the print
-// result, so a restart neither loses nor repeats a ticket. A store without
+// marked owed before a ticket goes to the print queue and printed the moment
+// the printer has its last byte (on the print worker, one small append), so
+// a restart neither loses nor repeats a ticket. A store without
 // a journal (first start, a new PC) takes the orders of its first list as
 // already handled.
 //
@@ -77,6 +78,9 @@ public:
     // Automatic printing for a freshly fetched order list of the store.
     void on_list(int storeidx, std::string_view list_text, bridge::Page& page);
 
+    // The printer has taken an automatic ticket's last byte (tag = orderidx);
+    // on the print worker, before the outcome.
+    void accepted(int orderidx);
     // The print queue's outcome of an automatic ticket (tag = orderidx).
     void confirmed(int orderidx);
     // The toast to show when the third attempt has failed.
@@ -120,6 +124,15 @@ private:
     Journal m_journal;
     std::map<int, Retry> m_retries;
     bool m_last_failed = false; // guarded by the lane: only on_list and the prints set it
+
+    // The marks beside the journal. Taken after m_lock when both are held;
+    // the printed mark takes only this one, so it never waits for a journal
+    // replacement.
+    std::mutex m_marks_lock;
+    std::string m_marks_path;
+    // Automatic tickets handed to the queue with no outcome yet: whether the
+    // printed mark was written. The marks file goes only while this is empty.
+    std::map<int, bool> m_handed;
 
     // Menu name → sort position, with the store and time of its building.
     std::unordered_map<std::string, long long> m_menu_order;

@@ -41,6 +41,9 @@ inline constexpr char const* text_drawer_off = "현금서랍이 꺼져 있습니
 // (ok, message, job tag): runs on the worker thread and must only hand the
 // outcome on (the program queues an internal bridge command).
 using ResultListener = std::function<void(bool ok, std::string const& message, long long tag)>;
+// (job tag): the printer has taken the job's last byte; runs on the worker
+// thread, before the outcome, and at the latest with a successful one.
+using AcceptedListener = std::function<void(long long tag)>;
 // Delivers one job; the success text or the failure.
 using Sender = std::function<Result<std::string>(Route const& route, std::string_view bytes)>;
 
@@ -53,6 +56,8 @@ public:
     PrintQueue& operator=(PrintQueue const&) = delete;
 
     void set_listener(ResultListener listener);
+    // Only for jobs with a tag above zero.
+    void set_accepted_listener(AcceptedListener listener);
 
     // Queued (or, without a listener, sent), or the reason it was not.
     Status print(PrinterRecord const& record, std::string_view bytes, long long tag);
@@ -86,6 +91,7 @@ private:
 
     std::mutex m_listener_lock;
     ResultListener m_listener;
+    AcceptedListener m_accepted;
 };
 
 // The ESC p bytes of the drawer pulse for a pin (2 or 5).

@@ -132,6 +132,7 @@ public:
             // A printer that reads slowly gets a new try every 100 ms at most.
             wait_ready(m_fd.get(), POLLOUT, std::min(100, remaining_ms(deadline)));
         }
+        handed();
         // Every byte is in the socket; the document has arrived once the
         // printer has acknowledged all of it. A reset empties the socket's
         // queue, so what counts is what the printer acknowledged.

@@ -390,6 +390,49 @@ TEST(KitchenJournal, ReadsOnlyWholeJournals)
     EXPECT_TRUE(parse_journal("TBKJ1\nend\n"));
 }
 
+TEST(KitchenJournal, MarksApplyInOrderAndHostileMarksAreRefused)
+{
+    Journal base;
+    base.orders[1] = { 1, TicketState::Seen, 0, 0, 0, 0 };
+    base.orders[2] = { 1, TicketState::Printed, 0, 0, 1, 100 };
+    base.orders[3] = { 1, TicketState::GivenUp, 0, 0, 0, 0 };
+    struct Case {
+        char const* marks;
+        int orderidx;
+        TicketState state;
+        int prints;
+    };
+    Case const cases[] = {
+        { "O 1 0 5\n", 1, TicketState::Owed, 0 },                // handed over, no word yet
+        { "O 1 0 5\nP 1 200\n", 1, TicketState::Printed, 1 },    // and taken by the printer
+        { "O 1 0 5\nP 1 2", 1, TicketState::Owed, 0 },            // the printed mark cut short by a kill
+        { "O 1 0 5\nP 1 200\nO 1 0 5\n", 1, TicketState::Owed, 0 }, // the line dropped after the last byte
+        { "P 1 200\n", 1, TicketState::Seen, 0 },                 // printed without being owed: not ours
+        { "O 2 0 5\nP 2 300\n", 2, TicketState::Printed, 1 },    // marks the journal holds already
+        { "P 2 300\n", 2, TicketState::Printed, 1 },              // a mark the journal holds already
+        { "O 3 0 5\n", 3, TicketState::GivenUp, 0 },              // given up stays given up
+        { "O 9 1 5\n", 9, TicketState::Owed, 0 },                 // an order the journal never saw
+    };
+    for (auto const& c : cases) {
+        Journal journal = base;
+        ASSERT_TRUE(apply_marks(journal, c.marks)) << c.marks;
+        EXPECT_EQ(journal.orders[c.orderidx].state, c.state) << c.marks;
+        EXPECT_EQ(journal.orders[c.orderidx].prints, c.prints) << c.marks;
+    }
+    EXPECT_EQ(printed_mark(7, 1234), "P 7 1234\n");
+    EXPECT_EQ(owed_mark(7, 1, 99), "O 7 1 99\n");
+
+    std::string const hostile[] = {
+        "X 1 0 5\n", "O 1 0\n", "P 1 2 3\n", "O -1 0 5\n", "P 99999999999 1\n", "O 1 0 5\n\nP 1 2\n",
+        std::string(max_journal_bytes + 1, 'P'),
+    };
+    for (auto const& text : hostile) {
+        Journal journal = base;
+        EXPECT_FALSE(apply_marks(journal, "O 1 0 5\n" + text)) << text.substr(0, 40);
+        EXPECT_TRUE(journal.orders == base.orders) << text.substr(0, 40);
+    }
+}
+
 TEST(KitchenJournal, AKillDuringAWriteLeavesTheOldOrTheNewJournal)
 {
     char pattern[] = "/tmp/tb-journal-XXXXXX";
