@@ -54,6 +54,12 @@ public:
     // a success.
     virtual WriteOutcome write_all(std::string_view bytes, int timeout_ms) = 0;
 
+    // The same for the last bytes of a document. A network port ends its
+    // sending side right behind them: a printer acknowledges the end of the
+    // connection at once, where it may hold back the acknowledgement of
+    // plain data for tens of milliseconds.
+    virtual WriteOutcome write_last(std::string_view bytes, int timeout_ms) { return write_all(bytes, timeout_ms); }
+
     // Runs inside write_all the moment the last byte is in the system's hands
     // (a network port then still waits for the printer's acknowledgement,
     // which a printer may hold back for tens of milliseconds). From then on

@@ -89,7 +89,7 @@ Result<std::string> deliver(pp::Port& port, char const* kind, std::string_view b
     // kill of the program notwithstanding: that is when the printer has them.
     if (!serial)
         port.set_handed_notice(accepted);
-    auto outcome = port.write_all(bytes, write_ms);
+    auto outcome = port.write_last(bytes, write_ms);
     port.set_handed_notice(nullptr);
     if (!outcome.ok()) {
         port.finish(false);
