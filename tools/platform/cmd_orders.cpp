@@ -55,7 +55,7 @@ void recompute_total(Db& db, long long orderidx)
 
 Reply order_list(Call& call)
 {
-    auto rows = call.db().query("SELECT * FROM orders WHERE storeidx=? AND mergedinto=0 AND (status IN (0,1,2) OR (status=4 AND udate>?))"
+    auto rows = call.db().query("SELECT * FROM orders WHERE storeidx=? AND status IN (0,1,2,4) AND mergedinto=0 AND (status<>4 OR udate>?)"
                                 " ORDER BY orderidx",
         { call.storeidx, now_seconds() - k_cancelled_visible_s });
     Json orders = Json::array();

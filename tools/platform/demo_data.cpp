@@ -84,6 +84,10 @@ CREATE UNIQUE INDEX IF NOT EXISTS orders_reqkey ON orders(storeidx, reqkey) WHER
 CREATE TABLE IF NOT EXISTS order_menus (
   ordermenuidx INTEGER PRIMARY KEY, orderidx INTEGER NOT NULL, menuidx INTEGER NOT NULL DEFAULT 0, mname TEXT NOT NULL,
   qty INTEGER NOT NULL, price INTEGER NOT NULL, comment TEXT NOT NULL DEFAULT '', options TEXT NOT NULL DEFAULT '[]');
+-- The order list reads a store's open orders and each one's lines on every
+-- push; without these it scans the whole history each time.
+CREATE INDEX IF NOT EXISTS orders_store_status ON orders(storeidx, status);
+CREATE INDEX IF NOT EXISTS order_menus_order ON order_menus(orderidx);
 )SQL";
 
 constexpr char const* k_tables[] = { "stores", "settings", "accounts", "tokens", "categories", "menus", "option_groups",
