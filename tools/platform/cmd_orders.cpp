@@ -53,15 +53,36 @@ void recompute_total(Db& db, long long orderidx)
         { orderidx, orderidx });
 }
 
+// The list is read on every push, so it takes two queries in all: the open
+// orders, then all their lines at once.
 Reply order_list(Call& call)
 {
-    auto rows = call.db().query("SELECT * FROM orders WHERE storeidx=? AND status IN (0,1,2,4) AND mergedinto=0 AND (status<>4 OR udate>?)"
-                                " ORDER BY orderidx",
-        { call.storeidx, now_seconds() - k_cancelled_visible_s });
+    constexpr char const* open_orders = "storeidx=? AND status IN (0,1,2,4) AND mergedinto=0 AND (status<>4 OR udate>?)";
+    std::vector<Json> params { call.storeidx, now_seconds() - k_cancelled_visible_s };
+    auto rows = call.db().query(std::string("SELECT orderidx, ordernum, tablenum, status, paystatus, prepay, ordersrc, pickup,"
+                                            " pickuptime, pickupready, idate, totalamount, payamount, paymethod, requestmemo,"
+                                            " cooktime FROM orders WHERE ")
+            + open_orders + " ORDER BY orderidx",
+        params);
+    auto lines = call.db().query(std::string("SELECT orderidx, mname, qty, comment FROM order_menus WHERE orderidx IN"
+                                             " (SELECT orderidx FROM orders WHERE ")
+            + open_orders + ") ORDER BY orderidx, ordermenuidx",
+        params);
     Json orders = Json::array();
-    for (auto const& row : rows)
-        orders.push_back(order_list_entry(call.db(), row));
-    return Reply::ok({ { "orders", orders }, { "storeidx", call.storeidx } });
+    size_t next_line = 0;
+    for (auto const& row : rows) {
+        long long orderidx = row["orderidx"];
+        Json items = Json::array();
+        while (next_line < lines.size() && lines[next_line]["orderidx"].get<long long>() < orderidx)
+            ++next_line;
+        for (; next_line < lines.size() && lines[next_line]["orderidx"].get<long long>() == orderidx; ++next_line) {
+            Json& line = lines[next_line];
+            line.erase("orderidx");
+            items.push_back(std::move(line));
+        }
+        orders.push_back(order_list_entry(row, std::move(items)));
+    }
+    return Reply::ok({ { "orders", std::move(orders) }, { "storeidx", call.storeidx } });
 }
 
 Reply order_detail_cmd(Call& call)

@@ -4,17 +4,24 @@
 
 namespace tillbay::platform {
 
-namespace {
-
-struct Statement {
+// A statement from the cache, made ready for its next use when it goes.
+struct Db::Statement {
     sqlite3_stmt* stmt = nullptr;
-    ~Statement() { sqlite3_finalize(stmt); }
+    ~Statement()
+    {
+        if (stmt) {
+            sqlite3_reset(stmt);
+            sqlite3_clear_bindings(stmt);
+        }
+    }
 };
 
-void prepare(sqlite3* db, std::string const& sql, std::vector<Json> const& params, Statement& out)
+namespace {
+
+constexpr size_t max_cached_statements = 256;
+
+void bind(sqlite3* db, std::vector<Json> const& params, Db::Statement& out)
 {
-    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &out.stmt, nullptr) != SQLITE_OK)
-        throw DbError(std::string("prepare failed: ") + sqlite3_errmsg(db) + " in " + sql);
     int index = 1;
     for (auto const& p : params) {
         int rc;
@@ -41,11 +48,34 @@ void prepare(sqlite3* db, std::string const& sql, std::vector<Json> const& param
 
 } // namespace
 
+void Db::prepare(std::string const& sql, std::vector<Json> const& params, Statement& out)
+{
+    auto cached = m_statements.find(sql);
+    if (cached == m_statements.end()) {
+        // Texts built from values would fill the cache; it starts again.
+        if (m_statements.size() >= max_cached_statements) {
+            for (auto& kept : m_statements)
+                sqlite3_finalize(kept.second);
+            m_statements.clear();
+        }
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v3(m_db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr)
+            != SQLITE_OK)
+            throw DbError(std::string("prepare failed: ") + sqlite3_errmsg(m_db) + " in " + sql);
+        cached = m_statements.emplace(sql, stmt).first;
+    }
+    out.stmt = cached->second;
+    bind(m_db, params, out);
+}
+
 Db::~Db() { close(); }
 
 void Db::close()
 {
     std::lock_guard lock(m_mutex);
+    for (auto& [sql, stmt] : m_statements)
+        sqlite3_finalize(stmt);
+    m_statements.clear();
     if (m_db)
         sqlite3_close_v2(m_db);
     m_db = nullptr;
@@ -74,7 +104,7 @@ long long Db::exec(std::string const& sql, std::vector<Json> const& params)
 {
     std::lock_guard lock(m_mutex);
     Statement st;
-    prepare(m_db, sql, params, st);
+    prepare(sql, params, st);
     int rc;
     while ((rc = sqlite3_step(st.stmt)) == SQLITE_ROW) { }
     if (rc != SQLITE_DONE)
@@ -86,7 +116,7 @@ std::vector<Json> Db::query(std::string const& sql, std::vector<Json> const& par
 {
     std::lock_guard lock(m_mutex);
     Statement st;
-    prepare(m_db, sql, params, st);
+    prepare(sql, params, st);
     std::vector<Json> rows;
     int rc;
     while ((rc = sqlite3_step(st.stmt)) == SQLITE_ROW) {

@@ -10,9 +10,11 @@
 
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace tillbay::platform {
 
@@ -50,9 +52,15 @@ public:
     std::recursive_mutex& mutex() { return m_mutex; }
     void close();
 
+    struct Statement;
+
 private:
+    // Prepares a statement once per text and keeps it; binds the parameters.
+    void prepare(std::string const& sql, std::vector<Json> const& params, Statement& out);
+
     sqlite3* m_db = nullptr;
     std::recursive_mutex m_mutex;
+    std::unordered_map<std::string, sqlite3_stmt*> m_statements;
 };
 
 struct DbError : std::runtime_error {

@@ -85,8 +85,11 @@ CREATE TABLE IF NOT EXISTS order_menus (
   ordermenuidx INTEGER PRIMARY KEY, orderidx INTEGER NOT NULL, menuidx INTEGER NOT NULL DEFAULT 0, mname TEXT NOT NULL,
   qty INTEGER NOT NULL, price INTEGER NOT NULL, comment TEXT NOT NULL DEFAULT '', options TEXT NOT NULL DEFAULT '[]');
 -- The order list reads a store's open orders and each one's lines on every
--- push; without these it scans the whole history each time.
+-- push, the day's summary and the history read by day; without these each
+-- of them scans the whole history.
 CREATE INDEX IF NOT EXISTS orders_store_status ON orders(storeidx, status);
+CREATE INDEX IF NOT EXISTS orders_store_idate ON orders(storeidx, idate);
+CREATE INDEX IF NOT EXISTS orders_store_paydate ON orders(storeidx, paydate);
 CREATE INDEX IF NOT EXISTS order_menus_order ON order_menus(orderidx);
 )SQL";
 

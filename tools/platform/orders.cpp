@@ -177,19 +177,25 @@ Json order_list_entry(Db& db, Json const& order)
     long long orderidx = order["orderidx"];
     auto lines = db.query("SELECT mname, qty, comment FROM order_menus WHERE orderidx=? ORDER BY ordermenuidx", { orderidx });
     Json items = Json::array();
-    for (auto const& l : lines)
-        items.push_back(l);
+    for (auto& l : lines)
+        items.push_back(std::move(l));
+    return order_list_entry(order, std::move(items));
+}
+
+Json order_list_entry(Json const& order, Json items)
+{
     long long now = now_seconds();
+    long long menucount = static_cast<long long>(items.size());
     return {
-        { "orderidx", orderidx },
+        { "orderidx", order["orderidx"] },
         { "ordernum", order["ordernum"] },
         { "tablenum", order["tablenum"] },
         { "status", order["status"] },
         { "paystatus", order["paystatus"] },
         { "prepay", order["prepay"] },
         { "ordersrc", order["ordersrc"] },
-        { "menucount", static_cast<long long>(items.size()) },
-        { "items", items },
+        { "menucount", menucount },
+        { "items", std::move(items) },
         { "pickup", order["pickup"] },
         { "pickuptime", order["pickuptime"] },
         { "pickupready", order["pickupready"] },

@@ -51,6 +51,8 @@ std::string settle_payment(Db& db, long long orderidx, bool paid, std::string& w
 long long day_from_text(std::string const& text, bool end_of_day);
 
 Json order_list_entry(Db& db, Json const& order);
+// The same with the order's lines (mname, qty, comment) already read.
+Json order_list_entry(Json const& order, Json items);
 // One order of a receipt history or a sales list: the fields such a list
 // shows, with the menu lines as one short text ("김치찌개 2, 콜라 1 외 1"), so
 // that a page of 200 stays well inside the answer a POS reads.

@@ -42,13 +42,14 @@ constexpr auto per_order_limit = 5s;
 constexpr auto pause_between_orders = 250ms;
 
 // Notes when setOrderList first carries each order, before the board's own
-// handler draws it.
+// handler draws it, on the page's sub-millisecond clock (the time origin plus
+// the time since; Date.now() would round to whole milliseconds).
 bool hook_the_board(Rig& rig)
 {
     std::string hooked = rig.value_of(
         "(function(){if(window.__bench)return 'again';var inner=window.setOrderList;if(typeof inner!=='function')"
         "return typeof inner;var seen={};window.__bench={seen:seen,calls:0};window.setOrderList=function(text){"
-        "var t=Date.now(),p=performance.now();window.__bench.calls++;try{var d=typeof text==='string'?JSON.parse(text):text;"
+        "var t=performance.timeOrigin+performance.now(),p=performance.now();window.__bench.calls++;try{var d=typeof text==='string'?JSON.parse(text):text;"
         "(d&&d.orders||[]).forEach(function(o){var k=String(o.orderidx);if(!(k in seen))seen[k]=[t,p];});}catch(e){}"
         "return inner.apply(this,arguments);};return 'hooked';})()");
     if (hooked != "\"hooked\"") {
