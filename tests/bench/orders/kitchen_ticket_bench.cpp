@@ -14,14 +14,11 @@
 //
 // The last byte's time is the job file's modification time at the printer.
 
-#include "foundation/paths.h"
-#include "foundation/settings.h"
+#include "floor_client.h"
 #include "pos_rig.h"
 #include "printing/kitchen_ticket.h"
 #include "printing/printer_settings.h"
 #include "server/api.h"
-#include "server/signin.h"
-#include "server/transport.h"
 #include "session/session.h"
 
 #include <benchmark/benchmark.h>
@@ -190,14 +187,8 @@ struct KitchenRig {
             return false;
 
         // The floor client: the same settings, its own staff sign-in.
-        tillbay::paths::set_exe_dir_for_testing(rig.pos + "/");
-        tillbay::settings::read_server_settings();
-        auto const& server = tillbay::settings::server();
-        tillbay::transport::configure(server.tls, server.tlsfp, server.host);
-        auto staff = tillbay::signin::staff(tillbay::api::configured_endpoint(), "tillbay01", "pos1234!");
-        if (!staff.ok())
-            return rig.fail("the floor client could not sign in: " + staff.error().message);
-        tillbay::session::set_staff(staff.value().storeidx, staff.value().useridx, staff.value().shop_name, false);
+        if (!sign_in_floor_client(rig))
+            return false;
         floor.start(floor_printer);
         // The board's first list (taken as handled) is behind us.
         std::this_thread::sleep_for(1s);

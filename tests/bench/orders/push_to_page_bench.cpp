@@ -11,19 +11,32 @@
 // list reload (a store call over a new TLS connection) and the callback into
 // the page, so the ratio says what the program adds on top of the relay.
 //
+// The list floor, on the same events in the same run: a bare client that on
+// each NEWORDER event makes the list call the board needs (a store call over
+// a new TLS connection, with the program's own server code) and notes when
+// the list that holds the order has arrived. What the program adds on top of
+// that is the hand-overs between its threads and the page callback.
+//
 // The platform raises the event before it answers the control call, so the
 // relay peer often has the event before the call returns. Both figures are
 // therefore taken from the moment the control call is sent; the board's
 // figure from the call's return is printed beside them.
 
+#include "floor_client.h"
 #include "pos_rig.h"
+#include "server/api.h"
+#include "session/session.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -40,6 +53,69 @@ constexpr auto per_order_limit = 5s;
 // A pause between orders, so that each one is carried by a reload of its own
 // and the board is idle again when the next control call goes out.
 constexpr auto pause_between_orders = 250ms;
+
+// The list floor's work after each event, on a thread of its own.
+class ListFloor {
+public:
+    ~ListFloor() { stop(); }
+
+    void start()
+    {
+        m_worker = std::thread([this] { work(); });
+    }
+    void add(long long orderidx)
+    {
+        std::lock_guard lock(m_lock);
+        m_orders.push_back(orderidx);
+        m_wake.notify_one();
+    }
+    void stop()
+    {
+        {
+            std::lock_guard lock(m_lock);
+            m_stopping = true;
+            m_wake.notify_one();
+        }
+        if (m_worker.joinable())
+            m_worker.join();
+    }
+    std::optional<double> seen(long long orderidx)
+    {
+        std::lock_guard lock(m_lock);
+        auto found = m_seen.find(orderidx);
+        return found == m_seen.end() ? std::nullopt : std::optional<double>(found->second);
+    }
+
+private:
+    void work()
+    {
+        for (;;) {
+            long long orderidx;
+            {
+                std::unique_lock lock(m_lock);
+                m_wake.wait(lock, [&] { return m_stopping || !m_orders.empty(); });
+                if (m_stopping)
+                    return;
+                orderidx = m_orders.front();
+                m_orders.pop_front();
+            }
+            auto list = tillbay::api::store_call("cmd=110&storeidx=" + std::to_string(tillbay::session::storeidx()));
+            double at = wall_ms();
+            if (list.ok() && list.value().accepted()
+                && list.value().resultData.find("\"orderidx\":" + std::to_string(orderidx) + ",") != std::string::npos) {
+                std::lock_guard lock(m_lock);
+                m_seen.emplace(orderidx, at);
+            }
+        }
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<long long> m_orders;
+    std::map<long long, double> m_seen;
+    bool m_stopping = false;
+    std::thread m_worker;
+};
 
 // Notes when setOrderList first carries each order, before the board's own
 // handler draws it, on the page's sub-millisecond clock (the time origin plus
@@ -60,21 +136,25 @@ bool hook_the_board(Rig& rig)
 }
 
 struct Figures {
-    std::vector<double> page_from_send, page_from_return, peer_from_send;
+    std::vector<double> page_from_send, page_from_return, peer_from_send, floor_from_send;
     int missed = 0;
 };
 Figures g_figures;
 
 void BM_PushToPage(benchmark::State& state)
 {
+    // The floor outlives the rig, whose relay peer hands it the events.
+    ListFloor floor;
     auto rig = std::make_unique<Rig>();
-    if (!rig->set_up("tb-bench-push", true) || !hook_the_board(*rig)) {
+    rig->peer.on_order = [&floor](long long orderidx) { floor.add(orderidx); };
+    if (!rig->set_up("tb-bench-push", true) || !hook_the_board(*rig) || !sign_in_floor_client(*rig)) {
         std::fprintf(stderr, "bench_push_to_page: %s\n--- program log\n%s\n--- bridge log (tail)\n%s\n", rig->failure.c_str(),
             e2e::read_text(rig->pos_log).c_str(), e2e::read_text(rig->log).substr(0, 4000).c_str());
         state.SkipWithError(rig->failure.c_str());
         for (auto _ : state) { }
         return;
     }
+    floor.start();
     Figures& f = g_figures;
     for (auto _ : state) {
         for (int i = 0; i < order_count; ++i) {
@@ -88,27 +168,30 @@ void BM_PushToPage(benchmark::State& state)
                 state.SkipWithError(("the control call failed: " + answer.body).c_str());
                 break;
             }
-            std::optional<double> page_at, peer_at;
+            std::optional<double> page_at, peer_at, floor_at;
             std::string probe = "(function(){var s=window.__bench.seen['" + std::to_string(orderidx) + "'];return s?s[0]:0;})()";
             auto deadline = std::chrono::steady_clock::now() + per_order_limit;
-            while ((!page_at || !peer_at) && std::chrono::steady_clock::now() < deadline) {
+            while ((!page_at || !peer_at || !floor_at) && std::chrono::steady_clock::now() < deadline) {
                 if (!peer_at)
                     peer_at = rig->peer.seen(orderidx);
+                if (!floor_at)
+                    floor_at = floor.seen(orderidx);
                 if (!page_at) {
                     double at = std::atof(rig->value_of(probe).c_str());
                     if (at > 0)
                         page_at = at;
                 }
-                if (!page_at || !peer_at)
+                if (!page_at || !peer_at || !floor_at)
                     std::this_thread::sleep_for(10ms);
             }
-            if (!page_at || !peer_at) {
+            if (!page_at || !peer_at || !floor_at) {
                 ++f.missed;
                 continue;
             }
             f.page_from_send.push_back(*page_at - sent);
             f.page_from_return.push_back(*page_at - returned);
             f.peer_from_send.push_back(*peer_at - sent);
+            f.floor_from_send.push_back(*floor_at - sent);
             std::this_thread::sleep_for(pause_between_orders);
         }
     }
@@ -124,6 +207,12 @@ void BM_PushToPage(benchmark::State& state)
     state.counters["peer_p90_ms"] = percentile(f.peer_from_send, 0.9);
     if (peer > 0)
         state.counters["page/peer"] = page / peer;
+    double floor_median = percentile(f.floor_from_send, 0.5);
+    state.counters["list_floor_median_ms"] = floor_median;
+    if (floor_median > 0)
+        state.counters["page/list_floor"] = page / floor_median;
+    rig->peer.stop();
+    floor.stop();
 }
 
 BENCHMARK(BM_PushToPage)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -152,6 +241,9 @@ int main(int argc, char** argv)
         percentile(f.page_from_send, 0.9), peer, percentile(f.peer_from_send, 0.9));
     std::printf("push→page after the control call returned: median %.1f ms, p90 %.1f ms\n", percentile(f.page_from_return, 0.5),
         percentile(f.page_from_return, 0.9));
+    double floor = percentile(f.floor_from_send, 0.5);
+    std::printf("list floor (the event, then the list call) median %.1f ms (p90 %.1f ms); push→page ÷ list floor %.2f\n",
+        floor, percentile(f.floor_from_send, 0.9), floor > 0 ? page / floor : 0.0);
     std::printf("push→page median %.1f ms, relay peer median %.1f ms, ratio %.2f\n", page, peer, peer > 0 ? page / peer : 0.0);
     return 0;
 }
