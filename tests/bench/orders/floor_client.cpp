@@ -9,6 +9,46 @@
 
 namespace bench {
 
+void FloorWorker::start(std::function<void(long long orderidx)> work)
+{
+    m_work = std::move(work);
+    m_worker = std::thread([this] { run(); });
+}
+
+void FloorWorker::add(long long orderidx)
+{
+    std::lock_guard lock(m_lock);
+    m_orders.push_back(orderidx);
+    m_wake.notify_one();
+}
+
+void FloorWorker::stop()
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_stopping = true;
+        m_wake.notify_one();
+    }
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void FloorWorker::run()
+{
+    for (;;) {
+        long long orderidx;
+        {
+            std::unique_lock lock(m_lock);
+            m_wake.wait(lock, [&] { return m_stopping || !m_orders.empty(); });
+            if (m_stopping)
+                return;
+            orderidx = m_orders.front();
+            m_orders.pop_front();
+        }
+        m_work(orderidx);
+    }
+}
+
 bool sign_in_floor_client(Rig& rig)
 {
     tillbay::paths::set_exe_dir_for_testing(rig.pos + "/");

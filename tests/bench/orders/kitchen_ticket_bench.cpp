@@ -26,10 +26,8 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <ctime>
-#include <deque>
 #include <mutex>
 #include <netinet/in.h>
 #include <optional>
@@ -82,70 +80,38 @@ bool send_to_printer(int port, std::string const& bytes)
     return ok;
 }
 
-// The floor client's work after each event, on a thread of its own.
+// The floor client's work after each event: the list, the order's detail,
+// the ticket to the second printer.
 class Floor {
 public:
-    ~Floor() { stop(); }
-
     void start(int printer_port)
     {
-        m_port = printer_port;
-        m_worker = std::thread([this] { work(); });
+        m_worker.start([this, printer_port](long long orderidx) { print(orderidx, printer_port); });
     }
-    void add(long long orderidx)
-    {
-        std::lock_guard lock(m_lock);
-        m_orders.push_back(orderidx);
-        m_wake.notify_one();
-    }
-    void stop()
-    {
-        {
-            std::lock_guard lock(m_lock);
-            m_stopping = true;
-            m_wake.notify_one();
-        }
-        if (m_worker.joinable())
-            m_worker.join();
-    }
+    void add(long long orderidx) { m_worker.add(orderidx); }
+    void stop() { m_worker.stop(); }
     int failures() const { return m_failures; }
 
 private:
-    void work()
+    void print(long long orderidx, int printer_port)
     {
-        for (;;) {
-            long long orderidx;
-            {
-                std::unique_lock lock(m_lock);
-                m_wake.wait(lock, [&] { return m_stopping || !m_orders.empty(); });
-                if (m_stopping)
-                    return;
-                orderidx = m_orders.front();
-                m_orders.pop_front();
-            }
-            std::string store = std::to_string(tillbay::session::storeidx());
-            auto list = tillbay::api::store_call("cmd=110&storeidx=" + store);
-            auto detail = tillbay::api::store_call("cmd=111&storeidx=" + store + "&orderidx=" + std::to_string(orderidx));
-            if (!list.ok() || !detail.ok() || !detail.value().accepted()) {
-                ++m_failures;
-                continue;
-            }
-            auto record = tillbay::printing::ticket_from_json(detail.value().resultData, static_cast<int>(orderidx));
-            auto kitchen = tillbay::printing::read_kitchen_record();
-            auto bytes = tillbay::printing::build_ticket(kitchen.record, tillbay::printing::read_kitchen_style(), record,
-                std::time(nullptr));
-            if (!bytes.ok() || !send_to_printer(m_port, bytes.value().bytes))
-                ++m_failures;
+        std::string store = std::to_string(tillbay::session::storeidx());
+        auto list = tillbay::api::store_call("cmd=110&storeidx=" + store);
+        auto detail = tillbay::api::store_call("cmd=111&storeidx=" + store + "&orderidx=" + std::to_string(orderidx));
+        if (!list.ok() || !detail.ok() || !detail.value().accepted()) {
+            ++m_failures;
+            return;
         }
+        auto record = tillbay::printing::ticket_from_json(detail.value().resultData, static_cast<int>(orderidx));
+        auto kitchen = tillbay::printing::read_kitchen_record();
+        auto bytes = tillbay::printing::build_ticket(kitchen.record, tillbay::printing::read_kitchen_style(), record,
+            std::time(nullptr));
+        if (!bytes.ok() || !send_to_printer(printer_port, bytes.value().bytes))
+            ++m_failures;
     }
 
-    int m_port = 0;
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    std::deque<long long> m_orders;
-    bool m_stopping = false;
-    std::thread m_worker;
     std::atomic<int> m_failures { 0 };
+    FloorWorker m_worker;
 };
 
 // The shared rig with two printers (the program's and the floor's) and the

@@ -31,10 +31,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -54,31 +52,16 @@ constexpr auto per_order_limit = 5s;
 // and the board is idle again when the next control call goes out.
 constexpr auto pause_between_orders = 250ms;
 
-// The list floor's work after each event, on a thread of its own.
+// The list floor's work after each event: the list call, and the moment the
+// list that holds the order has arrived.
 class ListFloor {
 public:
-    ~ListFloor() { stop(); }
-
     void start()
     {
-        m_worker = std::thread([this] { work(); });
+        m_worker.start([this](long long orderidx) { fetch(orderidx); });
     }
-    void add(long long orderidx)
-    {
-        std::lock_guard lock(m_lock);
-        m_orders.push_back(orderidx);
-        m_wake.notify_one();
-    }
-    void stop()
-    {
-        {
-            std::lock_guard lock(m_lock);
-            m_stopping = true;
-            m_wake.notify_one();
-        }
-        if (m_worker.joinable())
-            m_worker.join();
-    }
+    void add(long long orderidx) { m_worker.add(orderidx); }
+    void stop() { m_worker.stop(); }
     std::optional<double> seen(long long orderidx)
     {
         std::lock_guard lock(m_lock);
@@ -87,34 +70,20 @@ public:
     }
 
 private:
-    void work()
+    void fetch(long long orderidx)
     {
-        for (;;) {
-            long long orderidx;
-            {
-                std::unique_lock lock(m_lock);
-                m_wake.wait(lock, [&] { return m_stopping || !m_orders.empty(); });
-                if (m_stopping)
-                    return;
-                orderidx = m_orders.front();
-                m_orders.pop_front();
-            }
-            auto list = tillbay::api::store_call("cmd=110&storeidx=" + std::to_string(tillbay::session::storeidx()));
-            double at = wall_ms();
-            if (list.ok() && list.value().accepted()
-                && list.value().resultData.find("\"orderidx\":" + std::to_string(orderidx) + ",") != std::string::npos) {
-                std::lock_guard lock(m_lock);
-                m_seen.emplace(orderidx, at);
-            }
+        auto list = tillbay::api::store_call("cmd=110&storeidx=" + std::to_string(tillbay::session::storeidx()));
+        double at = wall_ms();
+        if (list.ok() && list.value().accepted()
+            && list.value().resultData.find("\"orderidx\":" + std::to_string(orderidx) + ",") != std::string::npos) {
+            std::lock_guard lock(m_lock);
+            m_seen.emplace(orderidx, at);
         }
     }
 
     std::mutex m_lock;
-    std::condition_variable m_wake;
-    std::deque<long long> m_orders;
     std::map<long long, double> m_seen;
-    bool m_stopping = false;
-    std::thread m_worker;
+    FloorWorker m_worker;
 };
 
 // Notes when setOrderList first carries each order, before the board's own
