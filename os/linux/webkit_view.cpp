@@ -516,8 +516,13 @@ bool WebView::call_function(std::string const& name, std::string const& args_jso
     g_variant_builder_add(&arguments, "{sv}", "name", g_variant_new_string(name.c_str()));
     g_variant_builder_add(&arguments, "{sv}", "args", g_variant_new_string(args_json.c_str()));
     g_variant_builder_add(&arguments, "{sv}", "expected", g_variant_new_string(expected_address.c_str()));
-    webkit_web_view_call_async_javascript_function(m_view, body, -1, g_variant_builder_end(&arguments), nullptr, nullptr,
-        nullptr, nullptr, nullptr);
+    // The call neither sinks nor frees a floating argument dictionary, and
+    // the dictionary holds the serialised copy of args (a whole order list,
+    // over a hundred kilobytes): it is owned here and released after the call.
+    GVariant* dictionary = g_variant_ref_sink(g_variant_builder_end(&arguments));
+    webkit_web_view_call_async_javascript_function(m_view, body, -1, dictionary, nullptr, nullptr, nullptr, nullptr,
+        nullptr);
+    g_variant_unref(dictionary);
     return true;
 }
 

@@ -234,7 +234,15 @@ int Rig::subscribers() const
 
 void Rig::start_program()
 {
-    program = e2e::Child::start({ "xvfb-run", "-a", "-s", "-screen 0 1400x900x24", pos + "/tillbay" },
+    std::vector<std::string> command { "xvfb-run", "-a", "-s", "-screen 0 1400x900x24" };
+    // TB_BENCH_HEAPTRACK=<file> runs the program under heaptrack, which
+    // writes its allocations to <file>.zst for heaptrack_print. It runs in a
+    // session of its own, so that ending the rig's group ends the display
+    // (and with it the program) but lets heaptrack finish its file.
+    if (char const* heaptrack = std::getenv("TB_BENCH_HEAPTRACK"); heaptrack && *heaptrack)
+        command.insert(command.end(), { "setsid", "heaptrack", "-o", heaptrack });
+    command.push_back(pos + "/tillbay");
+    program = e2e::Child::start(command,
         { "LOCALAPPDATA=" + home, "TILLBAY_TESTPORT=" + std::to_string(port), "WEBKIT_DISABLE_COMPOSITING_MODE=1",
             "NO_AT_BRIDGE=1", "DBUS_SESSION_BUS_ADDRESS=" },
         pos_log);
