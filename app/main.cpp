@@ -525,11 +525,12 @@ void stop_workers(Program& program)
 
 int run(int argc, char** argv)
 {
-    // The order lists are a few hundred kilobytes each and pass through the
-    // workers' threads many times a day: large blocks go straight back to
-    // the system when freed, and the threads share two arenas instead of one
-    // each, so a busy day does not leave the heap spread out.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    // A busy day's order list is a hundred kilobytes and more, and each
+    // reload copies it several times between the command lane and the UI
+    // thread: blocks from 64 kB up are mapped on their own and go straight
+    // back to the system when freed, and the threads share two arenas
+    // instead of one each, so a busy day does not leave the heap spread out.
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024);
     mallopt(M_ARENA_MAX, 2);
     log::install_crash_report();
     // A peer that resets while a TLS record is being written must end the

@@ -4,6 +4,7 @@
 #include "foundation/log.h"
 
 #include <glib.h>
+#include <malloc.h>
 
 namespace tillbay::app {
 
@@ -30,6 +31,9 @@ void MainView::collect_after_quiet()
             log::guarded("화면 메모리 정리 실패", [self] {
                 if (self->m_view)
                     self->m_view->collect_garbage();
+                // The same quiet spell returns the free pages of this
+                // process's own heap, which the large lists left behind.
+                malloc_trim(0);
             });
             return G_SOURCE_REMOVE;
         },

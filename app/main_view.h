@@ -65,7 +65,8 @@ private:
     // A large script (a busy day's order list) leaves a few megabytes of
     // garbage in the page each time. The page's collector keeps it for a
     // long while; once the scripts have been quiet for garbage_quiet_ms
-    // the web process is asked to collect it.
+    // the web process is asked to collect it, and this process gives the
+    // free pages of its heap back to the system.
     static constexpr unsigned large_script_bytes = 64 * 1024;
     static constexpr unsigned garbage_quiet_ms = 5000;
     void collect_after_quiet();

@@ -19,6 +19,7 @@
 //   stopped and emptied.
 
 #include <JavaScriptCore/JSBase.h>
+#include <dlfcn.h>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -171,19 +172,36 @@ gboolean on_send_request(WebKitWebPage* page, WebKitURIRequest* request, WebKitU
 
 // "tillbay.collect" from the program: the page has just dropped a large
 // order list, and its garbage can go now rather than whenever the collector
-// gets round to it. JSC's GLib API has no call for it; the C API's does,
-// through the frame's global context (deprecated in WebKitGTK 2.40, still
-// present in 4.1: when it goes, this message is simply ignored).
+// gets round to it. JSC's public calls only hint: JSGarbageCollect reports an
+// abandoned object graph and collects nothing by itself, so an idle page kept
+// every list it had parsed until the heap grew again. The synchronous full
+// collection that JavaScriptCore exports for its own tools is looked up at
+// run time (it is not in the public headers); without it the hint remains.
+using FullCollect = void (*)(JSContextRef);
+
+FullCollect full_collect()
+{
+    static FullCollect const found
+        = reinterpret_cast<FullCollect>(dlsym(RTLD_DEFAULT, "JSSynchronousGarbageCollectForDebugging"));
+    return found;
+}
+
 gboolean on_collect_message(WebKitWebPage* page, WebKitUserMessage* message, gpointer)
 {
     char const* name = webkit_user_message_get_name(message);
     if (!name || std::strcmp(name, "tillbay.collect") != 0)
         return FALSE;
+    // The frame's global context is deprecated in WebKitGTK 2.40 and still
+    // present in 4.1: when it goes, this message is simply ignored.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     WebKitFrame* frame = webkit_web_page_get_main_frame(page);
-    if (JSGlobalContextRef context = frame ? webkit_frame_get_javascript_global_context(frame) : nullptr)
-        JSGarbageCollect(context);
+    if (JSGlobalContextRef context = frame ? webkit_frame_get_javascript_global_context(frame) : nullptr) {
+        if (FullCollect collect = full_collect())
+            collect(context);
+        else
+            JSGarbageCollect(context);
+    }
 #pragma GCC diagnostic pop
     return TRUE;
 }
