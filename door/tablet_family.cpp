@@ -46,7 +46,8 @@ std::vector<int> parse_port_list(std::string_view text)
     size_t pos = 0;
     while (pos < text.size()) {
         size_t comma = text.find(',', pos);
-        int port = ascii::leading_int(text.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
+        int port = ascii::leading_int(
+            text.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
         if (valid_port(port) && std::find(ports.begin(), ports.end(), port) == ports.end())
             ports.push_back(port);
         if (comma == std::string_view::npos)
@@ -212,7 +213,8 @@ void TabletFamily::close_firewall(bridge::Page& page)
             queue("tabletfwdone</>close</>" + std::string(ok ? "1" : "0") + "</>" + list);
     });
     report_change(page, change, "방화벽 규칙 지우기 요청 — 포트 " + list,
-        "관리자 확인 창에서 허락하면 이 프로그램이 연 방화벽 규칙을 지웁니다", "이 PC 에는 방화벽 도구(firewalld, ufw)가 없습니다");
+        "관리자 확인 창에서 허락하면 이 프로그램이 연 방화벽 규칙을 지웁니다",
+        "이 PC 에는 방화벽 도구(firewalld, ufw)가 없습니다");
     answer(page);
 }
 

@@ -8,7 +8,6 @@
 #include "tools/platform/pcrypto.h"
 #include "tools/platform/web_echo.h"
 
-
 namespace tillbay::platform {
 
 namespace {
