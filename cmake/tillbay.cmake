@@ -111,6 +111,27 @@ function(tb_integration_test name)
     ENVIRONMENT "TB_BUILD_DIR=${CMAKE_BINARY_DIR};TB_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endfunction()
 
+# tb_e2e_test(NAME SOURCES ... TIMEOUT seconds [NEEDS target ...] [NO_FIXTURE]):
+# a test of the real program under Xvfb against the reference platform, built
+# with the shared support of tests/e2e/shell (the fixture too, unless
+# NO_FIXTURE). The program, its web extension, the UI bundle, the platform and
+# the NEEDS targets are built before it.
+function(tb_e2e_test name)
+  cmake_parse_arguments(ARG "NO_FIXTURE" "TIMEOUT" "SOURCES;NEEDS" ${ARGN})
+  set(shell ${CMAKE_SOURCE_DIR}/tests/e2e/shell)
+  set(support ${shell}/e2e_support.cpp)
+  if(NOT ARG_NO_FIXTURE)
+    list(PREPEND support ${shell}/e2e_fixture.cpp)
+  endif()
+  tb_integration_test(${name} SOURCES ${ARG_SOURCES} ${support} DEPS tb_os_base LABELS e2e)
+  target_include_directories(${name} PRIVATE ${shell})
+  add_dependencies(${name} tillbay tillbay-webext ui_bundle ${ARG_NEEDS})
+  if(TARGET tillbay-platform)
+    add_dependencies(${name} tillbay-platform)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+endfunction()
+
 # tb_fuzz_target(NAME SOURCE DEPS ...): a libFuzzer binary, built only with TB_FUZZ.
 function(tb_fuzz_target name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})

@@ -27,7 +27,8 @@ std::string quoted_array(std::vector<std::string> const& items)
     return out + "]";
 }
 
-void remember_ports(std::vector<int> const& ports)
+// Ports as "8080,8081", the form of TABLET/fwports and of tabletfwdone.
+std::string port_list(std::vector<int> const& ports)
 {
     std::string text;
     for (int port : ports) {
@@ -35,7 +36,56 @@ void remember_ports(std::vector<int> const& ports)
             text += ',';
         text += std::to_string(port);
     }
+    return text;
+}
+
+// The valid ports of such a list, in order, without repeats.
+std::vector<int> parse_port_list(std::string_view text)
+{
+    std::vector<int> ports;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t comma = text.find(',', pos);
+        int port = ascii::leading_int(
+            text.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
+        if (valid_port(port) && std::find(ports.begin(), ports.end(), port) == ports.end())
+            ports.push_back(port);
+        if (comma == std::string_view::npos)
+            break;
+        pos = comma + 1;
+    }
+    return ports;
+}
+
+void remember_ports(std::vector<int> const& ports)
+{
+    std::string text = port_list(ports);
     (void)settings::write_profile("TABLET", "fwports", text.empty() ? std::nullopt : std::optional<std::string_view>(text));
+}
+
+// Tells the page how a firewall change began. Only a started change is
+// logged: it ends later in tabletfwdone.
+void report_change(bridge::Page& page, os::firewall::Change change, std::string const& started_log,
+    std::string const& started, std::string_view no_tool)
+{
+    switch (change) {
+    case os::firewall::Change::Started:
+        log::bridge("DOOR", started_log);
+        page.status(started);
+        break;
+    case os::firewall::Change::NoTool:
+        page.status(no_tool);
+        break;
+    case os::firewall::Change::NoElevator:
+        page.status("관리자 권한 도구(pkexec)가 없어 방화벽을 바꿀 수 없습니다");
+        break;
+    case os::firewall::Change::Busy:
+        page.status("방화벽 변경을 이미 기다리는 중입니다 — 관리자 확인 창을 확인해 주세요");
+        break;
+    case os::firewall::Change::Failed:
+        page.status("방화벽 도구를 실행하지 못했습니다");
+        break;
+    }
 }
 
 } // namespace
@@ -57,22 +107,7 @@ std::vector<std::string> private_addresses(std::vector<std::array<uint8_t, 4>> c
     return out;
 }
 
-std::vector<int> ports_we_opened()
-{
-    std::vector<int> ports;
-    std::string text = settings::read_text("TABLET", "fwports", 256);
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t comma = text.find(',', pos);
-        int port = ascii::leading_int(std::string_view(text).substr(pos, comma == std::string::npos ? std::string::npos : comma - pos));
-        if (valid_port(port) && std::find(ports.begin(), ports.end(), port) == ports.end())
-            ports.push_back(port);
-        if (comma == std::string::npos)
-            break;
-        pos = comma + 1;
-    }
-    return ports;
-}
+std::vector<int> ports_we_opened() { return parse_port_list(settings::read_text("TABLET", "fwports", 256)); }
 
 TabletFamily::TabletFamily(Door& door, os::firewall::Firewall& firewall, TabletHooks hooks)
     : m_door(door)
@@ -157,24 +192,9 @@ void TabletFamily::open_firewall(bridge::Page& page)
         if (queue)
             queue("tabletfwdone</>open</>" + std::string(ok ? "1" : "0") + "</>" + std::to_string(port));
     });
-    switch (change) {
-    case os::firewall::Change::Started:
-        log::bridge("DOOR", "방화벽 열기 요청 — 포트 " + std::to_string(port));
-        page.status("관리자 확인 창에서 허락하면 방화벽에서 포트 " + std::to_string(port) + " 이 열립니다");
-        break;
-    case os::firewall::Change::NoTool:
-        page.status("이 PC 에는 방화벽 도구(firewalld, ufw)가 없습니다 — 따로 막고 있지 않다면 그대로 쓰면 됩니다");
-        break;
-    case os::firewall::Change::NoElevator:
-        page.status("관리자 권한 도구(pkexec)가 없어 방화벽을 바꿀 수 없습니다");
-        break;
-    case os::firewall::Change::Busy:
-        page.status("방화벽 변경을 이미 기다리는 중입니다 — 관리자 확인 창을 확인해 주세요");
-        break;
-    case os::firewall::Change::Failed:
-        page.status("방화벽 도구를 실행하지 못했습니다");
-        break;
-    }
+    report_change(page, change, "방화벽 열기 요청 — 포트 " + std::to_string(port),
+        "관리자 확인 창에서 허락하면 방화벽에서 포트 " + std::to_string(port) + " 이 열립니다",
+        "이 PC 에는 방화벽 도구(firewalld, ufw)가 없습니다 — 따로 막고 있지 않다면 그대로 쓰면 됩니다");
     answer(page);
 }
 
@@ -187,31 +207,14 @@ void TabletFamily::close_firewall(bridge::Page& page)
         return;
     }
     auto queue = m_hooks.queue_command;
-    std::string list;
-    for (int port : ports)
-        list += (list.empty() ? "" : ",") + std::to_string(port);
+    std::string list = port_list(ports);
     auto change = m_firewall.close_ports(ports, [queue, list](bool ok) {
         if (queue)
             queue("tabletfwdone</>close</>" + std::string(ok ? "1" : "0") + "</>" + list);
     });
-    switch (change) {
-    case os::firewall::Change::Started:
-        log::bridge("DOOR", "방화벽 규칙 지우기 요청 — 포트 " + list);
-        page.status("관리자 확인 창에서 허락하면 이 프로그램이 연 방화벽 규칙을 지웁니다");
-        break;
-    case os::firewall::Change::NoTool:
-        page.status("이 PC 에는 방화벽 도구(firewalld, ufw)가 없습니다");
-        break;
-    case os::firewall::Change::NoElevator:
-        page.status("관리자 권한 도구(pkexec)가 없어 방화벽을 바꿀 수 없습니다");
-        break;
-    case os::firewall::Change::Busy:
-        page.status("방화벽 변경을 이미 기다리는 중입니다 — 관리자 확인 창을 확인해 주세요");
-        break;
-    case os::firewall::Change::Failed:
-        page.status("방화벽 도구를 실행하지 못했습니다");
-        break;
-    }
+    report_change(page, change, "방화벽 규칙 지우기 요청 — 포트 " + list,
+        "관리자 확인 창에서 허락하면 이 프로그램이 연 방화벽 규칙을 지웁니다",
+        "이 PC 에는 방화벽 도구(firewalld, ufw)가 없습니다");
     answer(page);
 }
 
@@ -219,18 +222,8 @@ void TabletFamily::firewall_done(bridge::Command const& command, bridge::Page& p
 {
     bool opening = command.arg(1) == "open";
     bool ok = command.arg(2) == "1";
-    std::vector<int> ports;
     std::string_view list = command.arg(3);
-    size_t pos = 0;
-    while (pos < list.size()) {
-        size_t comma = list.find(',', pos);
-        int port = ascii::leading_int(list.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
-        if (valid_port(port))
-            ports.push_back(port);
-        if (comma == std::string_view::npos)
-            break;
-        pos = comma + 1;
-    }
+    std::vector<int> ports = parse_port_list(list);
     std::vector<int> ours = ports_we_opened();
     if (opening && ok) {
         for (int port : ports) {

@@ -239,11 +239,22 @@ std::string array_object(std::string_view text, std::string_view key, int index,
     at = text.find('[', at);
     if (at == std::string_view::npos)
         return {};
+    ++at;
+    for (int number = 0; auto object = next_array_object(text, at); ++number) {
+        if (number == index) {
+            size_t const room = size > 0 ? size - 1 : 0;
+            return std::string(object->substr(0, room));
+        }
+    }
+    return {};
+}
+
+std::optional<std::string_view> next_array_object(std::string_view text, size_t& at)
+{
     int depth = 0;
-    int number = -1;
     size_t start = 0;
     bool in_string = false;
-    for (size_t i = at + 1; i < text.size(); ++i) {
+    for (size_t i = at; i < text.size(); ++i) {
         char c = text[i];
         if (in_string) {
             if (c == '\\')
@@ -255,26 +266,25 @@ std::string array_object(std::string_view text, std::string_view key, int index,
         if (c == '"') {
             in_string = true;
         } else if (c == '{') {
-            if (depth == 0) {
-                ++number;
+            if (depth == 0)
                 start = i;
-            }
             ++depth;
         } else if (c == '}') {
             // A stray closing brace at depth 0 belongs to no object: ignoring
             // it keeps the count from going negative on broken answers.
             if (depth == 0)
                 continue;
-            if (--depth == 0 && number == index) {
-                size_t length = i - start + 1;
-                size_t const room = size > 0 ? size - 1 : 0;
-                return std::string(text.substr(start, length < room ? length : room));
+            if (--depth == 0) {
+                at = i + 1;
+                return text.substr(start, i + 1 - start);
             }
         } else if (c == ']' && depth == 0) {
-            return {};
+            at = i;
+            return std::nullopt;
         }
     }
-    return {};
+    at = text.size();
+    return std::nullopt;
 }
 
 PreviewWriter::PreviewWriter(size_t capacity)

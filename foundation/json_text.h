@@ -52,6 +52,13 @@ bool text_field(std::string_view text, std::string_view key, std::string& out, s
 // such object. Braces inside string values do not count.
 std::string array_object(std::string_view text, std::string_view key, int index, size_t size);
 
+// The next object of an array, braces included, with at just inside the '['
+// (or just after the previous object): moves at past the object. Braces inside
+// string values and a stray '}' outside any object do not count. nullopt, with
+// at on the ']', once the array ends; nullopt, with at at the end, when the
+// text ends first (an object left open there is no object).
+std::optional<std::string_view> next_array_object(std::string_view text, size_t& at);
+
 // Builds the on-screen receipt view: a JSON array of elements in a buffer of
 // fixed capacity. An append that would not leave two bytes free (length + 2 +
 // piece length >= capacity) is dropped and sets the overflow flag.

@@ -34,40 +34,14 @@ std::string kitchen_filter(std::string_view list_text)
 
     std::string kept;
     bool dropped = false;
-    bool in_string = false;
-    int depth = 0;
-    size_t object_start = 0;
-    for (size_t i = open + 1; i < list_text.size(); ++i) {
-        char c = list_text[i];
-        if (in_string) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                in_string = false;
-            continue;
-        }
-        if (c == '"') {
-            in_string = true;
-        } else if (c == '{') {
-            if (depth == 0)
-                object_start = i;
-            ++depth;
-        } else if (c == '}') {
-            // A stray closing brace outside any object is not an order's end.
-            if (depth == 0)
-                continue;
-            if (--depth == 0) {
-                std::string_view object = list_text.substr(object_start, i + 1 - object_start);
-                if (kitchen_keeps(object)) {
-                    if (!kept.empty())
-                        kept += ',';
-                    kept.append(object);
-                } else {
-                    dropped = true;
-                }
-            }
-        } else if (c == ']' && depth == 0) {
-            break;
+    size_t at = open + 1;
+    while (auto object = json::next_array_object(list_text, at)) {
+        if (kitchen_keeps(*object)) {
+            if (!kept.empty())
+                kept += ',';
+            kept.append(*object);
+        } else {
+            dropped = true;
         }
     }
     if (!dropped)

@@ -1,64 +1,12 @@
 #include "printing/utf8_text.h"
 
+#include "base/utf8.h"
+
 #include <algorithm>
 
 namespace tillbay::printing {
 
-namespace {
-
-// The length of the well-formed character at the start of text and its
-// code point; length 0 for bytes that are not valid UTF-8.
-size_t next_character(std::string_view text, char32_t& code_point)
-{
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    unsigned char lead = byte(0);
-    if (lead < 0x80) {
-        code_point = lead;
-        return 1;
-    }
-    size_t length;
-    char32_t value;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        value = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        value = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (text.size() < length)
-        return 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80)
-            return 0;
-        value = (value << 6) | (byte(i) & 0x3F);
-    }
-    // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8.
-    if ((length == 3 && value < 0x800) || (length == 4 && (value < 0x10000 || value > 0x10FFFF))
-        || (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    code_point = value;
-    return length;
-}
-
-} // namespace
-
-bool is_valid_utf8(std::string_view text)
-{
-    size_t at = 0;
-    while (at < text.size()) {
-        char32_t code_point;
-        size_t length = next_character(text.substr(at), code_point);
-        if (length == 0)
-            return false;
-        at += length;
-    }
-    return true;
-}
+bool is_valid_utf8(std::string_view text) { return utf8::is_valid(text); }
 
 std::string cut_utf8(std::string_view text, size_t max_bytes)
 {
@@ -87,9 +35,9 @@ int display_width(std::string_view text)
     int width = 0;
     size_t at = 0;
     while (at < text.size()) {
-        char32_t code_point = 0;
-        at += next_character(text.substr(at), code_point);
-        width += code_point < 0x1100 ? 1 : 2;
+        utf8::Sequence character = utf8::sequence_at(text, at);
+        at += character.length;
+        width += character.value < 0x1100 ? 1 : 2;
     }
     return width;
 }
@@ -101,13 +49,12 @@ size_t fit_width(std::string_view text, int columns)
     int width = 0;
     size_t at = 0;
     while (at < text.size()) {
-        char32_t code_point = 0;
-        size_t length = next_character(text.substr(at), code_point);
-        int w = code_point < 0x1100 ? 1 : 2;
+        utf8::Sequence character = utf8::sequence_at(text, at);
+        int w = character.value < 0x1100 ? 1 : 2;
         if (width + w > columns)
             break;
         width += w;
-        at += length;
+        at += character.length;
     }
     return at;
 }

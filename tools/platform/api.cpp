@@ -6,10 +6,10 @@
 #include "tools/platform/api.h"
 
 #include "tools/platform/commands.h"
+#include "tools/platform/faults.h"
 #include "tools/platform/pcrypto.h"
 
 #include <cstdio>
-#include <thread>
 
 namespace tillbay::platform {
 
@@ -300,25 +300,13 @@ void serve_api_connection(Platform& platform, Conn& conn)
     std::optional<Fault> fault;
     std::string answer = answer_envelope(platform, std::string_view(buffer).substr(0, end), fault);
     if (fault) {
-        // A fault injected through the control interface.
-        switch (fault->kind) {
-        case FaultKind::Late:
-            std::this_thread::sleep_for(std::chrono::milliseconds(fault->delay_ms));
-            break;
-        case FaultKind::Silent:
-            conn.wait_readable(30000);
+        // A fault injected through the control interface (Refuse is already
+        // in the answer).
+        if (!play_connection_fault(conn, *fault, "\x16\x03garbage<html>not json\r\n"))
             return;
-        case FaultKind::Close:
-            return;
-        case FaultKind::Garbage:
-            conn.write_all("\x16\x03garbage<html>not json\r\n");
-            return;
-        case FaultKind::Refuse:
-            break;
-        case FaultKind::BadByte:
+        if (fault->kind == FaultKind::BadByte) {
             for (size_t at = answer.find(fault->message); at != std::string::npos; at = answer.find(fault->message, at + 1))
                 answer.replace(at, fault->message.size(), "\xFF");
-            break;
         }
     }
     conn.write_all(answer);

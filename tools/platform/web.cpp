@@ -3,11 +3,10 @@
 #include "os/fs.h"
 #include "tools/platform/bundle.h"
 #include "tools/platform/commands.h"
+#include "tools/platform/faults.h"
 #include "tools/platform/orders.h"
 #include "tools/platform/pcrypto.h"
 #include "tools/platform/web_echo.h"
-
-#include <thread>
 
 namespace tillbay::platform {
 
@@ -285,25 +284,13 @@ void serve_web_connection(Platform& platform, Conn& conn)
     }
     platform.log_request("web", 0, 0, request.header("user-agent"), request.method + " " + request.target);
     if (auto fault = platform.take_fault("web", -1)) {
-        switch (fault->kind) {
-        case FaultKind::Late:
-            std::this_thread::sleep_for(std::chrono::milliseconds(fault->delay_ms));
-            break;
-        case FaultKind::Silent:
-            conn.wait_readable(30000);
+        if (!play_connection_fault(conn, *fault, "garbage\x01\x02 not http\r\n\r\n"))
             return;
-        case FaultKind::Close:
-            return;
-        case FaultKind::Garbage:
-            conn.write_all("garbage\x01\x02 not http\r\n\r\n");
-            return;
-        case FaultKind::Refuse: {
+        // BadByte leaves web answers alone: only API answers carry texts to break.
+        if (fault->kind == FaultKind::Refuse) {
             int status = std::atoi(fault->code.c_str());
             write_http_response(conn, text_response(status >= 400 && status <= 599 ? status : 503, fault->message));
             return;
-        }
-        case FaultKind::BadByte: // only API answers carry texts to break
-            break;
         }
     }
     HttpResponse response;

@@ -25,16 +25,7 @@ namespace {
 // Runs a shell command on the test's X display and gives its standard output.
 std::string x_command(std::string const& display, std::string const& command)
 {
-    std::string line = "DISPLAY=" + display + " " + command + " 2>/dev/null";
-    std::string out;
-    FILE* pipe = ::popen(line.c_str(), "r");
-    if (!pipe)
-        return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    ::pclose(pipe);
+    std::string out = e2e::command_output("DISPLAY=" + display + " " + command + " 2>/dev/null");
     while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
         out.pop_back();
     return out;
@@ -71,7 +62,7 @@ int ini_number(std::string const& text, std::string const& key)
     return std::atoi(text.c_str() + at);
 }
 
-class AlertEndToEnd : public ::testing::Test {
+class AlertEndToEnd : public e2e::ProgramTest<AlertEndToEnd> {
 protected:
     static void SetUpTestSuite()
     {
@@ -87,15 +78,8 @@ protected:
             << e2e::read_text(s_at.root + "/xvfb.log");
 
         auto start_program = [] { return e2e::start_program(s_at, s_display); };
-        s_program = start_program();
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_at.pos_log);
-        // A first start may take the web host's copy of the UI as a new
-        // bundle and hold the sign-in until the next start.
-        if (e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
-            delete s_program;
-            s_program = start_program();
-            ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc();
-        }
+        ASSERT_NO_FATAL_FAILURE(start_to_sign_in(start_program));
+        ASSERT_NO_FATAL_FAILURE(restart_if_updated(start_program));
     }
 
     static void TearDownTestSuite()
@@ -105,19 +89,6 @@ protected:
         delete s_xvfb;
         s_other = s_program = s_xvfb = nullptr;
         s_at.platform.stop();
-    }
-
-    static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
-
-    static bool on_page(int page_class)
-    {
-        std::string d = doc();
-        return e2e::json_field(d, "class") == std::to_string(page_class) && e2e::json_field(d, "ready") == "true";
-    }
-
-    static std::string value_of(std::string const& expression)
-    {
-        return e2e::json_field(e2e::http(s_at.automation, "POST", "/eval", expression).body, "value");
     }
 
     // The alert's own report, as the page receives it: "front=0 badge=1 ...".
@@ -163,10 +134,8 @@ protected:
         return compact;
     }
 
-    static inline e2e::Installation s_at;
     static inline std::string s_display;
     static inline e2e::Child* s_xvfb = nullptr;
-    static inline e2e::Child* s_program = nullptr;
     static inline e2e::Child* s_other = nullptr;
 };
 

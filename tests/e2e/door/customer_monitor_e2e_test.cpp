@@ -5,10 +5,8 @@
 // GTK reports it as a display change, and the window must close then, while
 // the program keeps running and answering. Turning it back on reopens it.
 
-#include "e2e_fixture.h"
+#include "door_setup.h"
 
-#include <cstdio>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
 #include <string>
@@ -18,26 +16,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// A shell command's output, its error output included.
 std::string run(std::string const& command, int* status = nullptr)
 {
-    std::string out;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    int rc = ::pclose(pipe);
-    if (status)
-        *status = rc;
-    return out;
+    return e2e::command_output(command + " 2>&1", status);
 }
 
 constexpr char dummy_driver[] = "/usr/lib/xorg/modules/drivers/dummy_drv.so";
 constexpr char window_title[] = "틸웨 손님 화면";
 
-class CustomerMonitor : public ::testing::Test {
+class CustomerMonitor : public e2e::ProgramTest<CustomerMonitor> {
 protected:
     static void SetUpTestSuite()
     {
@@ -54,29 +42,13 @@ protected:
         ASSERT_TRUE(xrandr("--addmode DUMMY1 1280x720"));
         ASSERT_TRUE(plug_in());
 
-        s_port = e2e::free_port();
-        {
-            std::ofstream ini(s_at.pos + "/tillbay.ini", std::ios::app);
-            ini << "\r\n[TABLET]\r\non=1\r\nport=" << s_port << "\r\n";
-        }
+        s_port = e2e::switch_door_on(s_at);
         auto start = [] { return e2e::start_program(s_at, s_display); };
-        s_program = start();
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << e2e::read_text(s_at.pos_log);
-        if (e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
-            delete s_program;
-            s_program = start();
-            ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s));
-        }
+        ASSERT_NO_FATAL_FAILURE(start_to_sign_in(start));
+        ASSERT_NO_FATAL_FAILURE(restart_if_updated(start));
         // Signed in, as a counter is when it shows customers their order.
-        ASSERT_TRUE(e2e::wait_for(
-            [] { return value_of("typeof window.setLoginMode==='function'&&document.readyState==='complete'") == "true"; }, 10s));
-        value_of("document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
-                 "document.getElementById('userPw').value='pos1234!';document.getElementById('loginForm').requestSubmit();true");
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 20s)) << e2e::read_text(s_at.bridge_log);
-        std::smatch m;
-        std::string ini = e2e::read_text(s_at.pos + "/tillbay.ini");
-        ASSERT_TRUE(std::regex_search(ini, m, std::regex("token=([A-Z2-9]{12})"))) << ini;
-        s_token = m[1];
+        ASSERT_NO_FATAL_FAILURE(e2e::sign_in_counter(s_at));
+        ASSERT_NO_FATAL_FAILURE(e2e::read_door_token(s_at, s_token));
     }
 
     static void TearDownTestSuite()
@@ -162,22 +134,9 @@ protected:
         return count;
     }
 
-    static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
-    static bool on_page(int page_class)
-    {
-        std::string d = doc();
-        return e2e::json_field(d, "class") == std::to_string(page_class) && e2e::json_field(d, "ready") == "true";
-    }
-    static std::string value_of(std::string const& expression, std::string const& endpoint = "/eval")
-    {
-        return e2e::json_field(e2e::http(s_at.automation, "POST", endpoint, expression).body, "value");
-    }
-
     static inline std::string s_skip;
-    static inline e2e::Installation s_at;
     static inline e2e::Child s_x_server;
     static inline std::string s_display;
-    static inline e2e::Child* s_program = nullptr;
     static inline int s_port = 0;
     static inline std::string s_token;
 };

@@ -3,61 +3,30 @@
 // door open on a loopback-reachable port, against the reference platform;
 // headless Chromium plays a paired tablet.
 
-#include "e2e_fixture.h"
+#include "door_setup.h"
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
-#include <regex>
 #include <string>
 
 using namespace std::chrono_literals;
 
 namespace {
 
-std::string run(std::string const& command)
-{
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
+std::string run(std::string const& command) { return e2e::command_output(command); }
 
-class DoorEndToEnd : public ::testing::Test {
+class DoorEndToEnd : public e2e::ProgramTest<DoorEndToEnd> {
 protected:
     static void SetUpTestSuite()
     {
         ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(s_at, "door", e2e::ServedUi::Copy));
-        s_port = e2e::free_port();
-        {
-            std::ofstream ini(s_at.pos + "/tillbay.ini", std::ios::app);
-            ini << "\r\n[TABLET]\r\non=1\r\nport=" << s_port << "\r\n";
-        }
+        s_port = e2e::switch_door_on(s_at);
         auto start = [] { return e2e::start_program(s_at, {}, { "TILLBAY_CUSTWIN=1" }); };
-        s_program = start();
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << e2e::read_text(s_at.pos_log);
-        if (e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
-            delete s_program;
-            s_program = start();
-            ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s));
-        }
-        ASSERT_TRUE(e2e::wait_for(
-            [] { return value_of("typeof window.setLoginMode==='function'&&document.readyState==='complete'") == "true"; }, 10s));
-        value_of("document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
-                 "document.getElementById('userPw').value='pos1234!';document.getElementById('loginForm').requestSubmit();true");
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 20s)) << e2e::read_text(s_at.bridge_log);
-        std::smatch m;
-        std::string ini = e2e::read_text(s_at.pos + "/tillbay.ini");
-        ASSERT_TRUE(std::regex_search(ini, m, std::regex("token=([A-Z2-9]{12})"))) << ini;
-        s_token = m[1];
+        ASSERT_NO_FATAL_FAILURE(start_to_sign_in(start));
+        ASSERT_NO_FATAL_FAILURE(restart_if_updated(start));
+        ASSERT_NO_FATAL_FAILURE(e2e::sign_in_counter(s_at));
+        ASSERT_NO_FATAL_FAILURE(e2e::read_door_token(s_at, s_token));
     }
 
     static void TearDownTestSuite()
@@ -67,22 +36,6 @@ protected:
         s_at.platform.stop();
     }
 
-    static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
-    static bool on_page(int page_class)
-    {
-        std::string d = doc();
-        return e2e::json_field(d, "class") == std::to_string(page_class) && e2e::json_field(d, "ready") == "true";
-    }
-    static std::string value_of(std::string const& expression, std::string const& endpoint = "/eval")
-    {
-        return e2e::json_field(e2e::http(s_at.automation, "POST", endpoint, expression).body, "value");
-    }
-    static void snapshot(std::string const& name, std::string const& endpoint = "/snapshot")
-    {
-        auto answer = e2e::http(s_at.automation, "GET", endpoint);
-        EXPECT_EQ(answer.status, 200);
-        e2e::write_text(s_at.artefacts + "/" + name + ".png", answer.body);
-    }
     static std::string door(std::string const& path) { return e2e::http(s_port, "GET", path).body; }
     static std::string chromium(std::string const& args)
     {
@@ -92,8 +45,6 @@ protected:
             + profile + " " + args + " 2>/dev/null");
     }
 
-    static inline e2e::Installation s_at;
-    static inline e2e::Child* s_program = nullptr;
     static inline int s_port = 0;
     static inline std::string s_token;
 };

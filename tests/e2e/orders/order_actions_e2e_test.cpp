@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class OrderActionsEndToEnd : public ::testing::Test {
+class OrderActionsEndToEnd : public e2e::ProgramTest<OrderActionsEndToEnd> {
 protected:
     static void SetUpTestSuite()
     {
@@ -37,19 +37,8 @@ protected:
                "[KITCHEN]\r\nconnection=inherit\r\nauto=1\r\nwhen=1\r\n[DRAWER]\r\nenable=1\r\npin=5\r\n[LOCK]\r\nmode=0\r\n";
         e2e::write_text(s_at.pos + "/tillbay.ini", ini);
 
-        s_program = e2e::start_program(s_at, {});
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_at.pos_log);
-        ASSERT_TRUE(e2e::wait_for(
-            [] {
-                return value_of("typeof window.tillwave==='object'&&typeof window.setLoginMode==='function'"
-                                "&&document.readyState==='complete'")
-                    == "true";
-            },
-            10s));
-        value_of("document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
-                 "document.getElementById('userPw').value='pos1234!';"
-                 "document.getElementById('loginForm').requestSubmit();true");
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 20s)) << doc() << "\n" << e2e::read_text(s_at.bridge_log);
+        ASSERT_NO_FATAL_FAILURE(start_to_sign_in([] { return e2e::start_program(s_at, {}); }));
+        ASSERT_NO_FATAL_FAILURE(e2e::sign_in_counter(s_at));
         ASSERT_TRUE(e2e::wait_for(
             [] { return value_of("document.readyState==='complete'&&typeof window.cashDone==='function'&&!!document.getElementById('oaMulti')") == "true"; },
             10s));
@@ -66,29 +55,6 @@ protected:
         s_at.platform.stop();
     }
 
-    static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
-    static bool on_page(int page_class)
-    {
-        std::string d = doc();
-        return e2e::json_field(d, "class") == std::to_string(page_class) && e2e::json_field(d, "ready") == "true";
-    }
-    static std::string value_of(std::string const& expression)
-    {
-        return e2e::json_field(e2e::http(s_at.automation, "POST", "/eval", expression).body, "value");
-    }
-    static std::string text_of(std::string const& expression)
-    {
-        std::string value = value_of(expression);
-        if (value.size() >= 2 && value.front() == '"')
-            value = value.substr(1, value.size() - 2);
-        return value;
-    }
-    static void snapshot(std::string const& name)
-    {
-        auto answer = e2e::http(s_at.automation, "GET", "/snapshot");
-        EXPECT_EQ(answer.status, 200);
-        e2e::write_text(s_at.artefacts + "/" + name + ".png", answer.body);
-    }
     static std::string job_path(int n, char const* extension)
     {
         char name[32];
@@ -139,8 +105,6 @@ protected:
             << "\n" << text_of("document.body.className") << "\n" << e2e::read_text(s_at.bridge_log).substr(0, 3000);
     }
 
-    static inline e2e::Installation s_at;
-    static inline e2e::Child* s_program = nullptr;
     static inline e2e::Child s_printer;
     static inline std::string s_jobs;
     static inline int s_job = 0;

@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class OrderTakingEndToEnd : public ::testing::Test {
+class OrderTakingEndToEnd : public e2e::ProgramTest<OrderTakingEndToEnd> {
 protected:
     static void SetUpTestSuite()
     {
@@ -35,39 +35,14 @@ protected:
 
     static void start_and_sign_in()
     {
-        s_program = e2e::start_program(s_at, {});
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_at.pos_log);
-        // A first update check may take the web host's bundle as new and ask for a restart.
-        if (e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
-            delete s_program;
-            s_program = e2e::start_program(s_at, {});
-            ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc();
-        }
-        ASSERT_TRUE(e2e::wait_for(
-            [] {
-                return value_of("typeof window.tillwave==='object'&&typeof window.setLoginMode==='function'"
-                                "&&document.readyState==='complete'")
-                    == "true";
-            },
-            10s));
-        value_of("document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
-                 "document.getElementById('userPw').value='pos1234!';"
-                 "document.getElementById('loginForm').requestSubmit();true");
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 30s)) << doc() << "\n" << e2e::read_text(s_at.bridge_log);
+        auto start = [] { return e2e::start_program(s_at, {}); };
+        ASSERT_NO_FATAL_FAILURE(start_to_sign_in(start));
+        ASSERT_NO_FATAL_FAILURE(restart_if_updated(start));
+        ASSERT_NO_FATAL_FAILURE(e2e::sign_in_counter(s_at, 30s));
         ASSERT_TRUE(e2e::wait_for([] { return value_of("document.getElementById('relayPill').classList.contains('on')") == "true"; }, 20s))
             << e2e::read_text(s_at.bridge_log);
     }
 
-    static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
-    static bool on_page(int page_class)
-    {
-        std::string d = doc();
-        return e2e::json_field(d, "class") == std::to_string(page_class) && e2e::json_field(d, "ready") == "true";
-    }
-    static std::string value_of(std::string const& expression)
-    {
-        return e2e::json_field(e2e::http(s_at.automation, "POST", "/eval", expression).body, "value");
-    }
     static bool clicked(std::string const& selector)
     {
         return value_of("(function(){var n=document.querySelector('" + selector + "');if(!n||n.disabled)return false;n.click();return true;})()")
@@ -76,12 +51,6 @@ protected:
     static bool shown(std::string const& selector)
     {
         return value_of("(function(){var n=document.querySelector('" + selector + "');return !!n&&n.offsetParent!==null;})()") == "true";
-    }
-    static void snapshot(std::string const& name)
-    {
-        auto answer = e2e::http(s_at.automation, "GET", "/snapshot");
-        EXPECT_EQ(answer.status, 200);
-        e2e::write_text(s_at.artefacts + "/" + name + ".png", answer.body);
     }
     static std::string requests() { return e2e::http(s_at.control, "GET", "/control/requests?after=0").body; }
     static int count_of(std::string const& text, std::string const& what)
@@ -114,9 +83,6 @@ protected:
         ASSERT_TRUE(e2e::wait_for([] { return clicked(".take-menu[data-menuidx=\"108\"]"); }, 15s));
         ASSERT_TRUE(clicked(".take-where button[data-where=\"2\"]"));
     }
-
-    static inline e2e::Installation s_at;
-    static inline e2e::Child* s_program = nullptr;
 };
 
 TEST_F(OrderTakingEndToEnd, OrderFromTheScreenReachesThePlatformAndTheBoard)

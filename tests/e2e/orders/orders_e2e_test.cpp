@@ -30,7 +30,7 @@ long long last_seq(std::string const& body)
     return seq;
 }
 
-class OrdersEndToEnd : public ::testing::Test {
+class OrdersEndToEnd : public e2e::ProgramTest<OrdersEndToEnd> {
 protected:
     static void SetUpTestSuite()
     {
@@ -39,28 +39,9 @@ protected:
             // A service check every second instead of every minute.
             return e2e::start_program(s_at, {}, { "TILLBAY_SVCWATCH_MS=" + std::to_string(service_watch_ms) });
         };
-        s_program = start_program();
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_at.pos_log);
-        // A first update check may take the web host's bundle as new and ask for a restart.
-        if (e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
-            delete s_program;
-            s_program = start_program();
-            ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc();
-        }
-        // The bridge object comes with the page script at document start; the
-        // sign-in form is ready once the page's own script has run.
-        ASSERT_TRUE(e2e::wait_for(
-            [] {
-                return value_of("typeof window.tillwave==='object'&&typeof window.setLoginMode==='function'"
-                                "&&document.readyState==='complete'")
-                    == "true";
-            },
-            10s));
-        EXPECT_EQ(value_of("document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
-                           "document.getElementById('userPw').value='pos1234!';"
-                           "document.getElementById('loginForm').requestSubmit();true"),
-            "true");
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 20s)) << doc() << "\n" << e2e::read_text(s_at.bridge_log);
+        ASSERT_NO_FATAL_FAILURE(start_to_sign_in(start_program));
+        ASSERT_NO_FATAL_FAILURE(restart_if_updated(start_program));
+        ASSERT_NO_FATAL_FAILURE(e2e::sign_in_counter(s_at));
         // The push channel registers the store once the board is set up.
         ASSERT_TRUE(e2e::wait_for([] { return value_of("document.getElementById('relayPill').classList.contains('on')") == "true"; }, 15s))
             << e2e::read_text(s_at.bridge_log);
@@ -75,22 +56,6 @@ protected:
         s_at.platform.stop();
     }
 
-    static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
-    static bool on_page(int page_class)
-    {
-        std::string d = doc();
-        return e2e::json_field(d, "class") == std::to_string(page_class) && e2e::json_field(d, "ready") == "true";
-    }
-    static std::string value_of(std::string const& expression)
-    {
-        return e2e::json_field(e2e::http(s_at.automation, "POST", "/eval", expression).body, "value");
-    }
-    static void snapshot(std::string const& name)
-    {
-        auto answer = e2e::http(s_at.automation, "GET", "/snapshot");
-        EXPECT_EQ(answer.status, 200);
-        e2e::write_text(s_at.artefacts + "/" + name + ".png", answer.body);
-    }
     static long long control_seq() { return last_seq(e2e::http(s_at.control, "GET", "/control/requests?after=0").body); }
     static long long create_order(std::string const& body)
     {
@@ -105,8 +70,6 @@ protected:
     }
 
     static constexpr int service_watch_ms = 1000;
-    static inline e2e::Installation s_at;
-    static inline e2e::Child* s_program = nullptr;
 };
 
 TEST_F(OrdersEndToEnd, NewCustomerOrderReachesTheBoardWithinASecond)

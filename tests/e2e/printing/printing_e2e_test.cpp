@@ -39,7 +39,7 @@ DefaultAuthType None
 </Policy>
 )";
 
-class PrintingEndToEnd : public ::testing::Test {
+class PrintingEndToEnd : public e2e::ProgramTest<PrintingEndToEnd> {
 protected:
     static void SetUpTestSuite()
     {
@@ -60,24 +60,9 @@ protected:
             0);
 
         auto start = [] { return e2e::start_program(s_at, {}, { "CUPS_SERVER=" + cups_server() }); };
-        s_program = start();
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc() << e2e::read_text(s_at.pos_log);
-        if (e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
-            delete s_program;
-            s_program = start();
-            ASSERT_TRUE(e2e::wait_for([] { return on_page(1); }, 45s)) << doc();
-        }
-        ASSERT_TRUE(e2e::wait_for(
-            [] {
-                return value_of("typeof window.tillwave==='object'&&typeof window.setLoginMode==='function'"
-                                "&&document.readyState==='complete'")
-                    == "true";
-            },
-            10s));
-        value_of("document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
-                 "document.getElementById('userPw').value='pos1234!';"
-                 "document.getElementById('loginForm').requestSubmit();true");
-        ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 20s)) << doc() << "\n" << e2e::read_text(s_at.bridge_log);
+        ASSERT_NO_FATAL_FAILURE(start_to_sign_in(start));
+        ASSERT_NO_FATAL_FAILURE(restart_if_updated(start));
+        ASSERT_NO_FATAL_FAILURE(e2e::sign_in_counter(s_at));
         // The panel's script is the board's last but one; the page is ready once all of them ran.
         ASSERT_TRUE(e2e::wait_for(
             [] { return value_of("document.readyState==='complete'&&typeof window.setPrinterHealth==='function'") == "true"; }, 10s));
@@ -118,30 +103,6 @@ protected:
             << e2e::read_text(dir + "/cupsd.out") << e2e::read_text(dir + "/log/error_log");
     }
 
-    static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
-    static bool on_page(int page_class)
-    {
-        std::string d = doc();
-        return e2e::json_field(d, "class") == std::to_string(page_class) && e2e::json_field(d, "ready") == "true";
-    }
-    static std::string value_of(std::string const& expression)
-    {
-        return e2e::json_field(e2e::http(s_at.automation, "POST", "/eval", expression).body, "value");
-    }
-    static std::string text_of(std::string const& expression)
-    {
-        std::string value = value_of(expression);
-        // A JSON string as plain text (the pages' texts hold no escapes the tests look for).
-        if (value.size() >= 2 && value.front() == '"')
-            value = value.substr(1, value.size() - 2);
-        return value;
-    }
-    static void snapshot(std::string const& name)
-    {
-        auto answer = e2e::http(s_at.automation, "GET", "/snapshot");
-        EXPECT_EQ(answer.status, 200);
-        e2e::write_text(s_at.artefacts + "/" + name + ".png", answer.body);
-    }
     static std::string job_path(int n, char const* extension)
     {
         char name[32];
@@ -167,8 +128,6 @@ protected:
     }
     static std::string quote(std::string const& text) { return "'" + text + "'"; }
 
-    static inline e2e::Installation s_at;
-    static inline e2e::Child* s_program = nullptr;
     static inline e2e::Child s_printer;
     static inline e2e::Child s_cupsd;
     static inline int s_cups_port = 0;

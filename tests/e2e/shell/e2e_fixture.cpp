@@ -68,4 +68,74 @@ Child* start_program(Installation const& at, std::string const& display, std::ve
     return new Child(Child::start(argv, env, at.pos_log));
 }
 
+std::string page_record(Installation const& at) { return http(at.automation, "GET", "/doc").body; }
+
+bool shows_page(Installation const& at, int page_class)
+{
+    std::string record = page_record(at);
+    return json_field(record, "class") == std::to_string(page_class) && json_field(record, "ready") == "true";
+}
+
+std::string script_value(Installation const& at, std::string const& expression, std::string const& endpoint)
+{
+    return json_field(http(at.automation, "POST", endpoint, expression).body, "value");
+}
+
+void save_snapshot(Installation const& at, std::string const& name, std::string const& endpoint)
+{
+    auto answer = http(at.automation, "GET", endpoint);
+    EXPECT_EQ(answer.status, 200);
+    write_text(at.artefacts + "/" + name + ".png", answer.body);
+}
+
+void start_to_sign_in(Installation const& at, Child*& program, std::function<Child*()> const& start)
+{
+    using namespace std::chrono_literals;
+    program = start();
+    ASSERT_TRUE(wait_for([&] { return shows_page(at, 1); }, 45s)) << page_record(at) << read_text(at.pos_log);
+}
+
+void restart_if_updated(Installation const& at, Child*& program, std::function<Child*()> const& start)
+{
+    using namespace std::chrono_literals;
+    if (wait_for(
+            [&] { return read_text(at.bridge_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
+        delete program;
+        program = start();
+        ASSERT_TRUE(wait_for([&] { return shows_page(at, 1); }, 45s)) << page_record(at);
+    }
+}
+
+void sign_in_counter(Installation const& at, std::chrono::seconds board_limit)
+{
+    using namespace std::chrono_literals;
+    // The bridge object comes with the page script at document start; the
+    // sign-in form is ready once the page's own script has run.
+    ASSERT_TRUE(wait_for(
+        [&] {
+            return script_value(at,
+                       "typeof window.tillwave==='object'&&typeof window.setLoginMode==='function'"
+                       "&&document.readyState==='complete'")
+                == "true";
+        },
+        10s));
+    EXPECT_EQ(
+        script_value(at,
+            "document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
+            "document.getElementById('userPw').value='pos1234!';"
+            "document.getElementById('loginForm').requestSubmit();true"),
+        "true");
+    ASSERT_TRUE(wait_for([&] { return shows_page(at, 2); }, board_limit)) << page_record(at) << "\n"
+                                                                          << read_text(at.bridge_log);
+}
+
+void sign_in_owner(Installation const& at)
+{
+    using namespace std::chrono_literals;
+    script_value(at, "tillwave.viewinfo('merchlogin</>owner01</>owner1234!');true");
+    ASSERT_TRUE(wait_for(
+        [&] { return read_text(at.bridge_log).find("가맹점 로그인 완료") != std::string::npos; }, 10s))
+        << read_text(at.bridge_log);
+}
+
 } // namespace e2e

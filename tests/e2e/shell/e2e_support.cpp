@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -165,6 +166,25 @@ HttpAnswer http(int port, std::string const& method, std::string const& path, st
     answer.status = std::atoi(data.c_str() + 9);
     answer.body = data.substr(head_end + 4);
     return answer;
+}
+
+std::string command_output(std::string const& command, int* status)
+{
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        if (status)
+            *status = -1;
+        return out;
+    }
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    int rc = ::pclose(pipe);
+    if (status)
+        *status = rc;
+    return out;
 }
 
 std::string read_text(std::string const& path)

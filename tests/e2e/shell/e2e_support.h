@@ -42,6 +42,10 @@ struct HttpAnswer {
 };
 HttpAnswer http(int port, std::string const& method, std::string const& path, std::string const& body = {});
 
+// The standard output of a shell command (sh -c); its wait status in *status
+// when asked for, -1 when the shell could not be started.
+std::string command_output(std::string const& command, int* status = nullptr);
+
 std::string read_text(std::string const& path);
 bool write_text(std::string const& path, std::string const& text);
 std::string make_temp_dir(std::string const& prefix);

@@ -23,18 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string run(std::string const& command)
-{
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, n);
-        ::pclose(pipe);
-    }
-    return out;
-}
+std::string run(std::string const& command) { return e2e::command_output(command); }
 
 // The phone's EXIF block with only the orientation tag, right after the start marker.
 std::string with_orientation(std::string const& jpeg, int orientation)
@@ -46,7 +35,7 @@ std::string with_orientation(std::string const& jpeg, int orientation)
     return jpeg.substr(0, 2) + "\xFF\xE1"s + static_cast<char>(length >> 8) + static_cast<char>(length & 0xFF) + exif + jpeg.substr(2);
 }
 
-class FilesEndToEnd : public ::testing::Test {
+class FilesEndToEnd : public e2e::ProgramTest<FilesEndToEnd> {
 protected:
     static void SetUpTestSuite()
     {
@@ -57,15 +46,9 @@ protected:
         // A landscape 4000x3000 picture stored sideways: its left half red.
         run("convert -size 2000x3000 xc:red -size 2000x3000 xc:blue +append -quality 90 '" + s_at.root + "/flat.jpg'");
         e2e::write_text(s_dialogs + "/sideways.jpg", with_orientation(e2e::read_text(s_at.root + "/flat.jpg"), 6));
-        s_program = e2e::start_program(s_at, {}, { "TILLBAY_DIALOG_PATH=" + s_dialogs });
-        ASSERT_TRUE(e2e::wait_for([] { return on_class(1); }, 45s)) << doc() << e2e::read_text(s_at.pos_log);
-        ASSERT_TRUE(e2e::wait_for([] { return value_of("typeof window.setLoginMode==='function'&&document.readyState==='complete'") == "true"; }, 10s));
-        value_of("document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
-                 "document.getElementById('userPw').value='pos1234!';document.getElementById('loginForm').requestSubmit();true");
-        ASSERT_TRUE(e2e::wait_for([] { return on_class(2); }, 20s)) << e2e::read_text(s_at.bridge_log);
-        value_of("tillwave.viewinfo('merchlogin</>owner01</>owner1234!');true");
-        ASSERT_TRUE(e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("가맹점 로그인 완료") != std::string::npos; }, 10s))
-            << e2e::read_text(s_at.bridge_log);
+        ASSERT_NO_FATAL_FAILURE(start_to_sign_in([] { return e2e::start_program(s_at, {}, { "TILLBAY_DIALOG_PATH=" + s_dialogs }); }));
+        ASSERT_NO_FATAL_FAILURE(e2e::sign_in_counter(s_at));
+        ASSERT_NO_FATAL_FAILURE(e2e::sign_in_owner(s_at));
     }
     static void TearDownTestSuite()
     {
@@ -74,16 +57,6 @@ protected:
         s_at.platform.stop();
     }
 
-    static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
-    static bool on_class(int page_class)
-    {
-        std::string d = doc();
-        return e2e::json_field(d, "class") == std::to_string(page_class) && e2e::json_field(d, "ready") == "true";
-    }
-    static std::string value_of(std::string const& expression)
-    {
-        return e2e::json_field(e2e::http(s_at.automation, "POST", "/eval", expression).body, "value");
-    }
     // A script's text value without its JSON quotes (the texts read here hold no escapes).
     static std::string string_of(std::string const& expression)
     {
@@ -160,8 +133,6 @@ protected:
         return {};
     }
 
-    static inline e2e::Installation s_at;
-    static inline e2e::Child* s_program = nullptr;
     static inline std::string s_dialogs;
 };
 

@@ -36,26 +36,17 @@ PageOpen const pages[] = {
     { "company-mall.html", "companymall" }, { "mallship.html", "storebulkship" }, { "productmgr.html", "storeproductmgr" },
 };
 
-class StoreEndToEnd : public ::testing::Test {
+class StoreEndToEnd : public e2e::ProgramTest<StoreEndToEnd> {
 protected:
     static void SetUpTestSuite()
     {
         ASSERT_NO_FATAL_FAILURE(e2e::set_up_installation(s_at, "store", e2e::ServedUi::Copy));
-        s_program = e2e::start_program(s_at, {});
-        ASSERT_TRUE(e2e::wait_for([] { return on_class(1); }, 45s)) << doc() << e2e::read_text(s_at.pos_log);
-        if (e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("UPD 상태 app-ready") != std::string::npos; }, 5s)) {
-            delete s_program;
-            s_program = e2e::start_program(s_at, {});
-            ASSERT_TRUE(e2e::wait_for([] { return on_class(1); }, 45s)) << doc();
-        }
-        ASSERT_TRUE(e2e::wait_for([] { return value_of("typeof window.setLoginMode==='function'&&document.readyState==='complete'") == "true"; }, 10s));
+        auto start = [] { return e2e::start_program(s_at, {}); };
+        ASSERT_NO_FATAL_FAILURE(start_to_sign_in(start));
+        ASSERT_NO_FATAL_FAILURE(restart_if_updated(start));
         // The counter signs in, then the owner from the order board.
-        value_of("document.getElementById('tabPos').click();document.getElementById('userId').value='tillbay01';"
-                 "document.getElementById('userPw').value='pos1234!';document.getElementById('loginForm').requestSubmit();true");
-        ASSERT_TRUE(e2e::wait_for([] { return on_class(2); }, 20s)) << e2e::read_text(s_at.bridge_log);
-        value_of("tillwave.viewinfo('merchlogin</>owner01</>owner1234!');true");
-        ASSERT_TRUE(e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("가맹점 로그인 완료") != std::string::npos; }, 10s))
-            << e2e::read_text(s_at.bridge_log);
+        ASSERT_NO_FATAL_FAILURE(e2e::sign_in_counter(s_at));
+        ASSERT_NO_FATAL_FAILURE(e2e::sign_in_owner(s_at));
     }
     static void TearDownTestSuite()
     {
@@ -64,17 +55,8 @@ protected:
         s_at.platform.stop();
     }
 
-    static std::string doc() { return e2e::http(s_at.automation, "GET", "/doc").body; }
-    static bool on_class(int page_class)
-    {
-        std::string d = doc();
-        return e2e::json_field(d, "class") == std::to_string(page_class) && e2e::json_field(d, "ready") == "true";
-    }
+    using ProgramTest::on_page;
     static bool on_class_ready() { return e2e::json_field(doc(), "ready") == "true"; }
-    static std::string value_of(std::string const& expression)
-    {
-        return e2e::json_field(e2e::http(s_at.automation, "POST", "/eval", expression).body, "value");
-    }
     static bool shown(std::string const& expression, std::chrono::milliseconds limit = 10s)
     {
         return e2e::wait_for([&] { return value_of(expression) == "true"; }, limit);
@@ -145,9 +127,6 @@ protected:
         }
         return out + "\"";
     }
-
-    static inline e2e::Installation s_at;
-    static inline e2e::Child* s_program = nullptr;
 };
 
 #define OPEN(name) ASSERT_TRUE(open(page(name))) << name << " did not open: " << doc() << e2e::read_text(s_at.bridge_log)
@@ -233,7 +212,7 @@ TEST_F(StoreEndToEnd, EveryPageInBothThemes)
 TEST_F(StoreEndToEnd, FromTheOrderBoardToTheBackOfficeAndBack)
 {
     value_of("tillwave.viewinfo('storepos');true");
-    ASSERT_TRUE(e2e::wait_for([] { return on_class(2); }, 10s)) << doc();
+    ASSERT_TRUE(e2e::wait_for([] { return on_page(2); }, 10s)) << doc();
     snapshot("nav-1-orders");
     ASSERT_TRUE(send_and_wait("gomain", "home.html")) << doc();
     ASSERT_TRUE(shown("document.querySelectorAll('#menuGroups .tile').length>20")) << e2e::read_text(s_at.bridge_log);
@@ -251,7 +230,7 @@ TEST_F(StoreEndToEnd, FromTheOrderBoardToTheBackOfficeAndBack)
     value_of("document.getElementById('backBtn').click();true");
     ASSERT_TRUE(on_page("home.html")) << doc();
     value_of("tillwave.viewinfo('back');true");
-    EXPECT_TRUE(e2e::wait_for([] { return on_class(2); }, 10s)) << doc();
+    EXPECT_TRUE(e2e::wait_for([] { return on_page(2); }, 10s)) << doc();
     snapshot("nav-4-orders-again");
 
     // A page the bundle lacks: the user is told, and pressing twice starts
@@ -268,7 +247,7 @@ TEST_F(StoreEndToEnd, FromTheOrderBoardToTheBackOfficeAndBack)
     for (size_t at = fetched.find(manifest); at != std::string::npos; at = fetched.find(manifest, at + 1))
         ++manifests;
     EXPECT_EQ(manifests, 1u) << fetched;
-    EXPECT_TRUE(on_class(2));
+    EXPECT_TRUE(on_page(2));
 
     // "POS 설정" on the owner's home page opens the order board with its
     // settings panel at the PC's own section.
@@ -291,7 +270,7 @@ TEST_F(StoreEndToEnd, FromTheOrderBoardToTheBackOfficeAndBack)
     // A page name that is no page is refused where the user is.
     value_of("tillwave.viewinfo('openmerch</>../x.html');true");
     EXPECT_TRUE(e2e::wait_for([] { return e2e::read_text(s_at.bridge_log).find("열 수 없는 화면입니다") != std::string::npos; }, 5s));
-    EXPECT_TRUE(on_class(2));
+    EXPECT_TRUE(on_page(2));
 }
 
 // A page's ".php" requests reach the web host through the relay with the
