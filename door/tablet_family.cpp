@@ -64,7 +64,7 @@ void remember_ports(std::vector<int> const& ports)
 }
 
 // Tells the page how a firewall change began. Only a started change is
-// logged: it ends later in tabletfwdone.
+// logged here; tabletfwdone logs its end.
 void report_change(bridge::Page& page, os::firewall::Change change, std::string const& started_log,
     std::string const& started, std::string_view no_tool)
 {

@@ -350,8 +350,8 @@ private:
                 c.received.append(buffer, static_cast<size_t>(n));
                 grew = true;
                 // A short read took all there was: ask now rather than
-                // spend a call on hearing "nothing more". Level-triggered
-                // epoll brings back whatever comes later.
+                // spend a call on hearing "nothing more". Epoll is
+                // level-triggered: data still unread wakes it again.
                 if (static_cast<size_t>(n) < room)
                     break;
                 continue;
